@@ -1,0 +1,44 @@
+// 2D driver interface: the operations every 2D render driver offers, in their fixed slot
+// order, and the drawable texture a driver makes from a pixmap.
+// Depends on the graphics module and pixmaps. Keeps no state.
+#pragma once
+
+#include <vector>
+
+#include "graphics/graphics.h"
+#include "pixmap/pixmap.h"
+
+constexpr int IMAGEFLAG_FILTERED = 2;
+constexpr int IMAGEFLAG_MIPMAPPED = 4;
+
+// One drawable texture of an image.
+class TImageFrame : public Object {
+ public:
+  // Draws source rectangle (sx, sy, sw, sh) onto local (x0, y0)-(x1, y1) moved by (tx, ty),
+  // through the driver's current transform.
+  virtual void Draw(float x0, float y0, float x1, float y1, float tx, float ty, float sx,
+                    float sy, float sw, float sh) = 0;
+};
+
+// A 2D render driver is itself a graphics driver whose contexts are TVex2DGraphics.
+class TVex2DDriver : public TGraphicsDriver {
+ public:
+  virtual Ref<TImageFrame> CreateFrameFromPixmap(const Ref<TPixmap>& pixmap, int flags) = 0;
+  virtual void SetBlend(int mode) = 0;
+  virtual void SetAlpha(float alpha) = 0;
+  virtual void SetColor(int red, int green, int blue) = 0;
+  virtual void SetClsColor(int red, int green, int blue) = 0;
+  virtual void SetViewport(int x, int y, int width, int height) = 0;
+  virtual void SetTransform(float ix, float iy, float jx, float jy) = 0;
+  virtual void SetLineWidth(float width) = 0;
+  virtual void Cls() = 0;
+  virtual void Plot(float x, float y) = 0;
+  virtual void DrawLine(float x0, float y0, float x1, float y1, float tx, float ty) = 0;
+  virtual void DrawRect(float x0, float y0, float x1, float y1, float tx, float ty) = 0;
+  virtual void DrawOval(float x0, float y0, float x1, float y1, float tx, float ty) = 0;
+  virtual void DrawPoly(const std::vector<float>& points, float hx, float hy, float tx,
+                        float ty) = 0;
+  virtual void DrawPixmap(const Ref<TPixmap>& pixmap, int x, int y) = 0;
+  virtual Ref<TPixmap> GrabPixmap(int x, int y, int width, int height) = 0;
+  virtual void SetResolution(float width, float height) = 0;
+};

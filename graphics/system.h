@@ -1,0 +1,47 @@
+// System driver: the platform's message pump (poll and wait), pointer, message boxes,
+// requesters, URL opening, the millisecond clock and sleep, date and time texts.
+// Depends on events. State: CurrentSystemDriver and the poll guard, in system.cpp.
+#pragma once
+
+#include "graphics/event.h"
+
+class TSystemDriver : public Object {
+ public:
+  virtual void Poll() = 0;
+  virtual void Wait() = 0;
+  virtual void MoveMouse(int x, int y) = 0;
+  virtual void SetMouseVisible(int visible) = 0;
+  virtual void Notify(const String& text, int serious) = 0;
+  virtual int Confirm(const String& text, int serious) = 0;
+  virtual int Proceed(const String& text, int serious) = 0;
+  virtual String RequestFile(const String& text, const String& extensions, int save,
+                             const String& path) = 0;
+  virtual String RequestDir(const String& text, const String& path) = 0;
+  virtual int OpenURL(const String& url) = 0;
+};
+
+extern Ref<TSystemDriver> CurrentSystemDriver;
+
+// One non-reentrant pass over the pending platform messages.
+void SystemPoll();
+// Blocks until a message is pending, then polls. Non-reentrant like SystemPoll.
+void SystemWait();
+void MoveMouse(int x, int y);
+void SetMouseVisible(int visible);
+void Notify(const String& text, int serious = 0);
+int Confirm(const String& text, int serious = 0);
+int Proceed(const String& text, int serious = 0);
+String RequestFile(const String& text, const String& extensions = String(), int save = 0,
+                   const String& path = String());
+String RequestDir(const String& text, const String& path = String());
+int OpenURL(const String& url);
+
+// Milliseconds as a 32-bit value that wraps.
+int MillisecondClock();
+// Sleeps; a negative argument does nothing, 0 yields.
+void SleepMillis(int ms);
+String CurrentDateText();
+String CurrentTimeText();
+
+// Starts the system module: events first, then the platform driver. Runs once.
+void StartSystem();

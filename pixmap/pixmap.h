@@ -1,0 +1,92 @@
+// Pixmaps: blocks of pixels in main memory in one of twelve formats, single-pixel access in
+// packed ARGB, row conversion through RGBA, windows, copies, mirror/flip, key-out, the
+// loader chain, and resizing.
+// Depends on the runtime core and streams (loading). State: the format tables and the
+// loader list, kept in pixmap.cpp.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/object.h"
+
+constexpr int PIXFMT_NONE = 0;
+constexpr int PIXFMT_GREY8 = 1;
+constexpr int PIXFMT_ALPHA8 = 2;
+constexpr int PIXFMT_BGR24 = 3;
+constexpr int PIXFMT_RGB24 = 4;
+constexpr int PIXFMT_BGRA32 = 5;
+constexpr int PIXFMT_RGBA32 = 6;
+constexpr int PIXFMT_RED8 = 7;
+constexpr int PIXFMT_GREEN8 = 8;
+constexpr int PIXFMT_BLUE8 = 9;
+constexpr int PIXFMT_ALPHAMASK8 = 10;
+constexpr int PIXFMT_INTENSITY8 = 11;
+constexpr int PIXFMT_LUMINANCE8 = 12;
+
+// Per-format tables, index 0-12.
+extern const int BytesPerPixel[13];
+extern const int AlphaBitsPerPixel[13];
+extern const int RedBitsPerPixel[13];
+extern const int GreenBitsPerPixel[13];
+extern const int BlueBitsPerPixel[13];
+
+class TStream;
+
+class TPixmap : public Object {
+ public:
+  ~TPixmap() override;
+  virtual int _pad() { return 0; }
+  virtual uint8_t* PixelPtr(int x, int y);
+  virtual Ref<TPixmap> Window(int x, int y, int width, int height);
+  virtual Ref<TPixmap> Copy();
+  virtual void Paste(const Ref<TPixmap>& source, int x, int y);
+  virtual Ref<TPixmap> Convert(int format);
+  virtual uint32_t ReadPixel(int x, int y);
+  virtual void WritePixel(int x, int y, uint32_t argb);
+  static Ref<TPixmap> Create(int width, int height, int format, int align = 4);
+  static Ref<TPixmap> CreateStatic(void* pixels, int width, int height, int pitch, int format);
+  virtual void ClearPixels(uint32_t argb);
+
+  uint8_t* pixels = nullptr;
+  int width = 0;
+  int height = 0;
+  int pitch = 0;
+  int format = 0;
+  int capacity = 0;  // bytes owned at pixels; -1 when the memory is not owned
+  Ref<Object> _source;  // kept alive while this pixmap views its memory
+};
+
+// One link of the loader chain; constructing one puts it at the head of the chain.
+class TPixmapLoader : public Object {
+ public:
+  TPixmapLoader();
+  virtual Ref<TPixmap> LoadPixmap(const Ref<TStream>& stream) = 0;
+  TPixmapLoader* _succ = nullptr;
+};
+
+void CopyPixelRow(const uint8_t* source, uint8_t* destination, int format, int count);
+void ConvertPixelRow(const uint8_t* source, int sourceFormat, uint8_t* destination,
+                     int destinationFormat, int count);
+
+Ref<TPixmap> PixmapCreate(int width, int height, int format, int align = 4);
+Ref<TPixmap> PixmapCreateStatic(void* pixels, int width, int height, int pitch, int format);
+Ref<TPixmap> PixmapCopy(const Ref<TPixmap>& pixmap);
+Ref<TPixmap> PixmapConvert(const Ref<TPixmap>& pixmap, int format);
+int PixmapWidth(const Ref<TPixmap>& pixmap);
+int PixmapHeight(const Ref<TPixmap>& pixmap);
+int PixmapPitch(const Ref<TPixmap>& pixmap);
+int PixmapFormat(const Ref<TPixmap>& pixmap);
+uint8_t* PixmapPixelPtr(const Ref<TPixmap>& pixmap, int x, int y);
+Ref<TPixmap> PixmapWindow(const Ref<TPixmap>& pixmap, int x, int y, int width, int height);
+uint32_t PixmapReadPixel(const Ref<TPixmap>& pixmap, int x, int y);
+void PixmapWritePixel(const Ref<TPixmap>& pixmap, int x, int y, uint32_t argb);
+void PixmapClear(const Ref<TPixmap>& pixmap, uint32_t argb);
+Ref<TPixmap> PixmapMirror(const Ref<TPixmap>& pixmap);
+Ref<TPixmap> PixmapFlip(const Ref<TPixmap>& pixmap);
+Ref<TPixmap> PixmapResize(const Ref<TPixmap>& pixmap, int width, int height);
+Ref<TPixmap> PixmapKeyOut(const Ref<TPixmap>& pixmap, int red, int green, int blue);
+Ref<TPixmap> PixmapLoad(const Ref<Object>& url);
+Ref<TPixmap> PixmapLoad(const String& url);
+
+// Starts the pixmap module (format tables). Runs once.
+void StartPixmap();
