@@ -1,0 +1,57 @@
+// Settings file: reads "settings.ini" once into a table of normalised key/value pairs and
+// looks settings up under their alias keys, and holds the sheet builder's configured
+// values (sheet and sprite size, scaling mode, output name, optional seed).
+// Depends on streams (file reading) and the debug trace. State: the pair table and the
+// configured values below.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "runtime/object.h"
+
+constexpr int SCALE_NONE = 0;
+constexpr int SCALE_SHRINK = 1;
+constexpr int SCALE_GROW = 2;
+
+// Pair table: positions 1 .. setting_count are used, position 0 never.
+extern std::vector<String> setting_keys;
+extern std::vector<String> setting_values;
+extern int setting_count;
+
+// Configured values, at their defaults until ReadSheetSettings runs.
+extern int sheet_width;
+extern int sheet_height;
+extern int sprite_width;
+extern int sprite_height;
+extern int scale_mode;
+extern String output_name;
+extern std::optional<int> random_seed;  // from "Seed" / "Random Seed"; none: use the clock
+
+// A settings file that exists but cannot be read, or a value the program cannot work with.
+// what() is the one line shown to the user.
+class TSettingsError : public std::runtime_error {
+ public:
+  explicit TSettingsError(const std::string& message) : std::runtime_error(message) {}
+};
+
+// Fills the pair table from "settings.ini" in the current directory (nothing when absent).
+void LoadSettings();
+int SettingInt(int defaultValue, const String& key1, const String& key2 = u"-1",
+               const String& key3 = u"-1", const String& key4 = u"-1",
+               const String& key5 = u"-1", const String& key6 = u"-1",
+               const String& key7 = u"-1");
+String SettingString(const String& defaultValue, const String& key1, const String& key2 = u"-1",
+                     const String& key3 = u"-1", const String& key4 = u"-1",
+                     const String& key5 = u"-1", const String& key6 = u"-1",
+                     const String& key7 = u"-1");
+String SplitField(const String& text, const String& separator, int n);
+int ParseInt(const String& text);
+// Replaces / \ ; : * ? ! with _ and removes double quotes.
+String CleanOutputName(const String& name);
+
+// Creates the pair table, LoadSettings, the six lookups in order, the output-name cleaning
+// and the seed lookup; then refuses sizes the program cannot work with. Raises
+// TSettingsError (before any window opens) for an unreadable file or an unusable value.
+void ReadSheetSettings();
