@@ -130,12 +130,17 @@ class TCStream : public TStream {
   int64_t _size = 0;
   FILE* _cstream = nullptr;
   int _mode = 0;
+  // Last transfer on the handle (0 none, 1 read, 2 write): C stdio needs a seek between a
+  // read and a write on an update stream, so a change of direction inserts one.
+  int _lastop = 0;
 };
 
 // Resolves "protocol::path" URLs. Constructing one puts it at the head of the chain.
 class TStreamFactory : public Object {
  public:
   TStreamFactory();
+  // Unlinks the factory so the chain never points at a destroyed one.
+  ~TStreamFactory() override;
   virtual Ref<TStream> CreateStream(const Ref<Object>& url, const String& protocol,
                                     const String& path, bool readable, bool writeable) = 0;
   TStreamFactory* _succ = nullptr;
@@ -160,7 +165,23 @@ String StreamReadLine(const Ref<TStream>& stream);
 bool StreamWriteLine(const Ref<TStream>& stream, const String& text);
 String StreamReadString(const Ref<TStream>& stream, int64_t length);
 void StreamWriteString(const Ref<TStream>& stream, const String& text);
-// (the typed Read*/Write* forwarders are declared by stream.cpp's owner alongside these)
+int64_t StreamRead(const Ref<TStream>& stream, void* buffer, int64_t count);
+int64_t StreamWrite(const Ref<TStream>& stream, const void* buffer, int64_t count);
+int64_t StreamReadBytes(const Ref<TStream>& stream, void* buffer, int64_t count);
+int64_t StreamWriteBytes(const Ref<TStream>& stream, const void* buffer, int64_t count);
+int64_t StreamSkipBytes(const Ref<TStream>& stream, int64_t count);
+int StreamReadByte(const Ref<TStream>& stream);
+void StreamWriteByte(const Ref<TStream>& stream, int value);
+int StreamReadShort(const Ref<TStream>& stream);
+void StreamWriteShort(const Ref<TStream>& stream, int value);
+int32_t StreamReadInt(const Ref<TStream>& stream);
+void StreamWriteInt(const Ref<TStream>& stream, int32_t value);
+int64_t StreamReadLong(const Ref<TStream>& stream);
+void StreamWriteLong(const Ref<TStream>& stream, int64_t value);
+float StreamReadFloat(const Ref<TStream>& stream);
+void StreamWriteFloat(const Ref<TStream>& stream, float value);
+double StreamReadDouble(const Ref<TStream>& stream);
+void StreamWriteDouble(const Ref<TStream>& stream, double value);
 
 std::vector<uint8_t> LoadUrlBytes(const Ref<Object>& url);
 void SaveUrlBytes(const std::vector<uint8_t>& bytes, const Ref<Object>& url);
@@ -173,6 +194,11 @@ void CopyStreamBytes(const Ref<TStream>& from, const Ref<TStream>& to, int64_t c
                      int64_t bufferSize = 4096);
 String ResolvePathCase(const String& path);
 
+// Paths reach the platform as the UTF-8 form of their 16-bit text, so every character of
+// the path is preserved.
+// Backslashes become slashes and a drive-style "X:" gains its "/" ("X:data" -> "X:/data");
+// a "//host" path gains a final "/".
+String NormalisePath(const String& path);
 int GetFileType(const String& path);
 Ref<TStream> OpenFileStream(const String& url, bool readable, bool writeable);
 Ref<TStream> OpenFileForReading(const String& url);
