@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>  // for std::enable_shared_from_this
 
 #include "runtime/object.h"
 
@@ -32,7 +33,9 @@ extern const int BlueBitsPerPixel[13];
 
 class TStream;
 
-class TPixmap : public Object {
+// A pixmap is always held by Ref; the mixin lets Window hand its children a counted
+// reference to the parent.
+class TPixmap : public Object, public std::enable_shared_from_this<TPixmap> {
  public:
   ~TPixmap() override;
   virtual int _pad() { return 0; }
@@ -43,6 +46,9 @@ class TPixmap : public Object {
   virtual Ref<TPixmap> Convert(int format);
   virtual uint32_t ReadPixel(int x, int y);
   virtual void WritePixel(int x, int y, uint32_t argb);
+  // Note: raises TRuntimeError for a negative size, an align below 1, an unknown format, or
+  // pixel memory that cannot be had (including sizes beyond 2^31 bytes). A pixmap with no
+  // pixels (width or height 0) is valid and has null pixels.
   static Ref<TPixmap> Create(int width, int height, int format, int align = 4);
   static Ref<TPixmap> CreateStatic(void* pixels, int width, int height, int pitch, int format);
   virtual void ClearPixels(uint32_t argb);
@@ -60,10 +66,16 @@ class TPixmap : public Object {
 class TPixmapLoader : public Object {
  public:
   TPixmapLoader();
+  // Leaves the chain, so a loader that goes away is never tried again.
+  ~TPixmapLoader() override;
   virtual Ref<TPixmap> LoadPixmap(const Ref<TStream>& stream) = 0;
   TPixmapLoader* _succ = nullptr;
 };
 
+// Row routines: one format dispatch per row.
+void ExpandRowToRGBA(const uint8_t* source, uint8_t* destination, int sourceFormat, int count);
+void ReduceRowFromRGBA(const uint8_t* source, uint8_t* destination, int destinationFormat,
+                       int count);
 void CopyPixelRow(const uint8_t* source, uint8_t* destination, int format, int count);
 void ConvertPixelRow(const uint8_t* source, int sourceFormat, uint8_t* destination,
                      int destinationFormat, int count);
