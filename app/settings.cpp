@@ -1,0 +1,233 @@
+// Settings file: reads "settings.ini" from the current directory into a table of
+// normalised key/value pairs, looks settings up under their alias keys, and holds the
+// sheet builder's configured values. Depends on streams (file reading) and the debug trace.
+// State: the pair table and the configured values, all declared in settings.h.
+#include "app/settings.h"
+
+#include <cstdint>
+#include <string>  // for std::to_string
+
+#include "runtime/text.h"
+#include "stream/console.h"
+#include "stream/stream.h"
+
+namespace {
+
+constexpr int kTableSize = 512;
+// The table stops growing right after this many pairs are stored.
+constexpr int kPairLimit = 501;
+constexpr int kKeySlots = 7;
+// A key slot the caller leaves free.
+const String kFreeSlot = u"-1";
+
+const String kSettingsFile = u"settings.ini";
+
+constexpr int kDefaultSheetSize = 512;
+constexpr int kDefaultSpriteSize = 64;
+const String kDefaultOutputName = u"Out";
+
+bool IsBlank(char16_t c) { return c <= 32; }
+
+String Trim(const String& text) {
+  size_t start = 0;
+  size_t end = text.size();
+  while (start < end && IsBlank(text[start])) ++start;
+  while (end > start && IsBlank(text[end - 1])) --end;
+  return text.substr(start, end - start);
+}
+
+String RemoveSpaces(const String& text) {
+  String out;
+  out.reserve(text.size());
+  for (char16_t c : text) if (c != u' ') out.push_back(c);
+  return out;
+}
+
+// How a key is stored from the file.
+String StoredKey(const String& field) {
+  return TextLower(RemoveSpaces(Trim(TextUpper(Trim(field)))));
+}
+
+// How a key is looked up.
+String LookupKey(const String& key) { return TextLower(Trim(RemoveSpaces(key))); }
+
+// Index of the last stored pair matching any of the keys, 0 when none does.
+int FindSetting(const String* keys) {
+  String normal[kKeySlots];
+  for (int k = 0; k < kKeySlots; ++k) normal[k] = LookupKey(keys[k]);
+  int found = 0;
+  for (int i = 1; i <= setting_count; ++i) {
+    for (const String& key : normal) {
+      if (setting_keys[i] == key) found = i;
+    }
+  }
+  return found;
+}
+
+void RequireAtLeastOne(const char* name, int value) {
+  if (value < 1) {
+    throw TSettingsError(std::string(name) + " must be at least 1 (got " +
+                         std::to_string(value) + ")");
+  }
+}
+
+}  // namespace
+
+std::vector<String> setting_keys;
+std::vector<String> setting_values;
+int setting_count = 0;
+
+int sheet_width = kDefaultSheetSize;
+int sheet_height = kDefaultSheetSize;
+int sprite_width = kDefaultSpriteSize;
+int sprite_height = kDefaultSpriteSize;
+int scale_mode = SCALE_NONE;
+String output_name = kDefaultOutputName;
+std::optional<int> random_seed;
+
+void LoadSettings() {
+  setting_count = 0;
+  if (static_cast<int>(setting_keys.size()) < kTableSize) setting_keys.resize(kTableSize);
+  if (static_cast<int>(setting_values.size()) < kTableSize) setting_values.resize(kTableSize);
+  if (GetFileType(kSettingsFile) != FILETYPE_FILE) return;
+  DebugTrace(u"Found ini file");
+  Ref<TStream> stream = OpenFileForReading(kSettingsFile);
+  // Note: the file is there but will not open (permissions, a special file); going on with
+  // defaults would silently ignore what the user wrote.
+  if (!stream) {
+    throw TSettingsError("settings.ini exists but cannot be opened for reading");
+  }
+  for (;;) {
+    String line = StreamReadLine(stream);
+    if (line.find(u'=') != String::npos) {
+      ++setting_count;
+      setting_keys[setting_count] = StoredKey(SplitField(line, u"=", 1));
+      setting_values[setting_count] = Trim(SplitField(line, u"=", 2));
+    }
+    // The end test follows the line, so a last line without a line end still counts.
+    if (setting_count >= kPairLimit || StreamEof(stream)) break;
+  }
+  CloseFileStream(stream);
+}
+
+// The value of the last line matching any alias, as an integer; the default when none does.
+int SettingInt(int defaultValue, const String& key1, const String& key2, const String& key3,
+               const String& key4, const String& key5, const String& key6,
+               const String& key7) {
+  const String keys[kKeySlots] = {key1, key2, key3, key4, key5, key6, key7};
+  int found = FindSetting(keys);
+  return found ? ParseInt(setting_values[found]) : defaultValue;
+}
+
+// The value of the last line matching any alias; the default when none does.
+String SettingString(const String& defaultValue, const String& key1, const String& key2,
+                     const String& key3, const String& key4, const String& key5,
+                     const String& key6, const String& key7) {
+  const String keys[kKeySlots] = {key1, key2, key3, key4, key5, key6, key7};
+  int found = FindSetting(keys);
+  return found ? setting_values[found] : defaultValue;
+}
+
+// The n-th field (from 1) of the trimmed text; empty when there are fewer fields.
+String SplitField(const String& text, const String& separator, int n) {
+  String trimmed = Trim(text);
+  if (n < 1 || separator.empty()) return n == 1 ? trimmed : String();
+  size_t start = 0;
+  for (int field = 1; field < n; ++field) {
+    size_t at = trimmed.find(separator, start);
+    if (at == String::npos) return String();
+    start = at + separator.size();
+  }
+  size_t end = trimmed.find(separator, start);
+  if (end == String::npos) end = trimmed.size();
+  return trimmed.substr(start, end - start);
+}
+
+// Leading white space, an optional sign, then "%" binary, "$" hexadecimal or decimal
+// digits up to the first character that does not belong.
+int ParseInt(const String& text) {
+  size_t i = 0;
+  while (i < text.size() && IsBlank(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
+    negative = text[i] == u'-';
+    ++i;
+  }
+  int base = 10;
+  if (i < text.size() && text[i] == u'%') {
+    base = 2;
+    ++i;
+  } else if (i < text.size() && text[i] == u'$') {
+    base = 16;
+    ++i;
+  }
+  // Note: unsigned arithmetic so that an over-long number wraps instead of overflowing.
+  uint32_t value = 0;
+  for (; i < text.size(); ++i) {
+    char16_t c = text[i];
+    int digit = -1;
+    if (c >= u'0' && c <= u'9') digit = c - u'0';
+    else if (c >= u'a' && c <= u'f') digit = c - u'a' + 10;
+    else if (c >= u'A' && c <= u'F') digit = c - u'A' + 10;
+    if (digit < 0 || digit >= base) break;
+    value = value * static_cast<uint32_t>(base) + static_cast<uint32_t>(digit);
+  }
+  if (negative) value = 0u - value;
+  return static_cast<int>(value);
+}
+
+String CleanOutputName(const String& name) {
+  String out;
+  out.reserve(name.size());
+  for (char16_t c : name) {
+    if (c == u'"') continue;
+    if (c == u'/' || c == u'\\' || c == u';' || c == u':' || c == u'*' || c == u'?' ||
+        c == u'!') {
+      c = u'_';
+    }
+    out.push_back(c);
+  }
+  return out;
+}
+
+void ReadSheetSettings() {
+  setting_keys.assign(kTableSize, String());
+  setting_values.assign(kTableSize, String());
+  setting_count = 0;
+  sheet_width = kDefaultSheetSize;
+  sheet_height = kDefaultSheetSize;
+  sprite_width = kDefaultSpriteSize;
+  sprite_height = kDefaultSpriteSize;
+  scale_mode = SCALE_NONE;
+  output_name = kDefaultOutputName;
+  random_seed.reset();
+
+  LoadSettings();
+
+  sheet_width = SettingInt(kDefaultSheetSize, u"Screen Width", u"Sheet Width");
+  sheet_height = SettingInt(kDefaultSheetSize, u"Screen Height", u"Sheet Height");
+  sprite_width =
+      SettingInt(kDefaultSpriteSize, u"Sprite Size", u"Size", u"Sprite Width", u"Width");
+  sprite_height =
+      SettingInt(kDefaultSpriteSize, u"Sprite Size", u"Size", u"Sprite Height", u"Height");
+  String scale = TextUpper(SettingString(u"", u"Rescale", u"Make"));
+  if (scale == u"TRUE" || scale == u"LARGER" || scale == u"BIGGER" || scale == u"GROW") {
+    scale_mode = SCALE_GROW;
+  } else if (scale == u"SMALLER" || scale == u"SHRINK") {
+    scale_mode = SCALE_SHRINK;
+  } else {
+    scale_mode = SCALE_NONE;
+  }
+  output_name = CleanOutputName(SettingString(kDefaultOutputName, u"Filename", u"Save As",
+                                              u"Output"));
+
+  const String seedKeys[kKeySlots] = {u"Seed", u"Random Seed", kFreeSlot, kFreeSlot,
+                                      kFreeSlot, kFreeSlot, kFreeSlot};
+  if (int found = FindSetting(seedKeys)) random_seed = ParseInt(setting_values[found]);
+
+  // Note: a size below 1 would divide by zero in the grid or ask for an empty window.
+  RequireAtLeastOne("sheet width", sheet_width);
+  RequireAtLeastOne("sheet height", sheet_height);
+  RequireAtLeastOne("sprite width", sprite_width);
+  RequireAtLeastOne("sprite height", sprite_height);
+}
