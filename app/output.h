@@ -1,0 +1,41 @@
+// Sheet output: reads the finished sheet back from the drawing buffer, makes the background
+// key colour transparent and writes the PNG files that scale_mode asks for, named after
+// output_name with the suffixes ".png", "-hd.png" and "-hd2.png".
+// Depends on the 2D pixel grab, pixmaps, resizing and the PNG writer; reads the settings.
+// State: the files written by the last run and the file being written now.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "pixmap/pixmap.h"
+#include "runtime/object.h"
+
+// Background key colour (red 255, green 0, blue 255), compared with a pixel's low 24 bits.
+constexpr uint32_t key_colour = 0xFF00FF;
+// Compression level of every PNG the sheet builder writes.
+constexpr int kSheetCompression = 5;
+
+// Grabs the whole sheet, keys it out and writes its files. Returns 0 when every file was
+// written, 1 when any could not be (each failure is reported on stderr as one line).
+// A stream write failure after a file was opened escapes as TStreamException;
+// SheetFileInProgress() then names the file.
+int WriteSheetOutput();
+
+// Writes the files for scale_mode from an already keyed sheet; same result as above.
+int SaveSheetFiles(const Ref<TPixmap>& sheet);
+// Turns every pixel whose low 24 bits are key_colour into 0, in place (x outer, y inner).
+void KeyOutSheet(const Ref<TPixmap>& sheet);
+// Makes the doubled and quadrupled pixel-replicated copies of the sheet in one pass.
+// Returns false (copies null) when they cannot be allocated.
+bool EnlargeSheet(const Ref<TPixmap>& sheet, Ref<TPixmap>& doubled, Ref<TPixmap>& quadrupled);
+
+// Files written by the last WriteSheetOutput or SaveSheetFiles, in the order written.
+const std::vector<String>& WrittenSheetFiles();
+// The file whose save is in progress (empty between saves).
+const String& SheetFileInProgress();
+
+// One line of text on stderr (UTF-8), for the program's few messages to the user.
+void ReportLine(const std::string& line);
+// A file name as the user sees it in a message: in double quotes, UTF-8.
+std::string QuotedName(const String& name);

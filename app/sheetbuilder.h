@@ -1,0 +1,28 @@
+// Program flow and sheet loop: reads the settings, opens one window the size of a sheet,
+// seeds the generator, and draws sheet after sheet of sprites, one per cell, writing each
+// sheet's files and waiting for a key (R held: another sheet; any other key: the end).
+// Depends on the settings, the sprite generator, the sheet output, the 2D front end, the
+// graphics module and polled input. State: the grid and the cell being drawn.
+#pragma once
+
+// Grid size, computed once from the settings.
+extern int cells_across;
+extern int cells_down;
+// The cell being drawn.
+extern int cell_col;
+extern int cell_row;
+
+// Key codes the sheet builder answers to.
+constexpr int kRepeatKey = 82;  // R
+
+// The closing message, drawn after the files are written.
+constexpr char16_t kFinishedMessage[] = u"Finished : Press any key to Quit";
+
+// The application body. Returns the process exit status: 0 when the user ends it (or, with
+// no display, once the sheet's files are written), 1 when the settings are unusable, the
+// window cannot be opened or a file could not be written.
+int RunSheetBuilder();
+
+// One pass of the cell loop over the current context: clears it and draws every cell,
+// presenting after each. (Part of RunSheetBuilder, callable by tests.)
+void DrawSheet();

@@ -1,0 +1,207 @@
+// Sprite generator. The random draws, and the single-precision rounding of every value that
+// the sprite stores, happen exactly in the order the sprite's look depends on: a given
+// generator state and hue give the same sprite, line for line.
+// Note: rounding to single precision is done with explicit float casts of double
+// expressions; the app library is compiled with -ffp-contract=off so no fused multiply-add
+// changes a result, and x86-64 evaluates double arithmetic in double (no x87 excess).
+#include "app/sprite.h"
+
+#include <cmath>  // for std::sin, std::cos, std::fmod
+
+#include "draw2d/draw2d.h"
+#include "graphics/graphics.h"
+#include "graphics/input.h"
+#include "graphics/system.h"
+#include "random/random.h"
+#include "runtime/runtime.h"
+
+int cell_width = 64;
+int cell_height = 64;
+int hue_counter = 0;
+
+namespace {
+
+// Constants.
+constexpr double kDegreesToRadians = 0.017453292519943295;
+constexpr int kSweepSteps = 3600;         // tenths of a degree in one turn
+constexpr float kRingLevelStep = 0.15f;   // height between rings, fraction of the cell
+constexpr float kRadiusChangeMin = 0.15f;
+constexpr double kRadiusChangeMax = 0.25;
+constexpr float kRadiusMin = 0.05f;
+constexpr float kRadiusMax = 0.95f;
+constexpr float kShadeFalloff = 0.4f;
+constexpr float kShadeJitter = 0.2f;
+constexpr double kShadeMin = 0.25;
+constexpr double kShadeMax = 1.0;
+constexpr float kBrightnessMin = 0.7f;
+constexpr double kBrightnessMax = 1.5;
+constexpr double kHueBase = 185.0;
+constexpr double kHueAmplitude = 255.0;
+constexpr int kHueStep = 30;
+constexpr float kLineAlpha = 0.0075f;      // faint lines build up the body
+constexpr float kBoundaryAlpha = 0.1f;     // facet edges show
+constexpr double kStraightAlphaFactor = 0.25;
+constexpr int kBoundarySleepMillis = 2;
+constexpr int kEscapeKey = 27;
+
+// Internal helpers.
+
+double Sin(double degrees) { return std::sin(degrees * kDegreesToRadians); }
+double Cos(double degrees) { return std::cos(degrees * kDegreesToRadians); }
+
+// Clamps to 0 .. 255; the negated tests also send a NaN to 0.
+double ClampColour(double value) {
+  if (!(value >= 0)) value = 0;
+  if (!(value <= 255)) value = 255;
+  return value;
+}
+
+// Steps 1-5: facets, rings and their radius walk, levels, shades and twists.
+void GenerateRings(SpriteShape& shape) {
+  RandomInt(3, 6);  // discarded
+  shape.facet_count = RandomInt(8, 16);
+  shape.facet_step = static_cast<float>(3600.0 / shape.facet_count);
+  shape.ring_count = RandomInt(3, 6);
+  const int middle = shape.ring_count / 2;
+
+  float r = static_cast<float>(RandomReal(0.25, 0.5));
+  const float level_base = static_cast<float>(0.5 - shape.ring_count / 12.0);
+
+  for (int i = 1; i <= shape.ring_count; ++i) {
+    shape.ring_radius[i] = r;
+    // Note: the change after the last ring is drawn (it moves the generator) but never used.
+    if (i < middle) {
+      r = static_cast<float>(r + RandomReal(kRadiusChangeMin, kRadiusChangeMax));
+    } else if (i > middle) {
+      r = static_cast<float>(r - RandomReal(kRadiusChangeMin, kRadiusChangeMax));
+    }
+    if (!(r <= kRadiusMax)) r = kRadiusMax;
+    if (!(r >= kRadiusMin)) r = kRadiusMin;
+
+    shape.ring_level[i] = static_cast<float>(i * double{kRingLevelStep} + level_base);
+
+    const double bracket = 1.0 - (double(i) / shape.ring_count) * double{kShadeFalloff};
+    double shade = static_cast<float>(bracket + RandomReal(0, kShadeJitter));
+    if (!(shade >= kShadeMin)) shade = kShadeMin;
+    if (!(shade <= kShadeMax)) shade = kShadeMax;
+    shape.ring_shade[i] = static_cast<float>(shade);
+
+    // Note: a twist is never 0; each zero sign is redrawn, so the draw count varies.
+    do {
+      shape.ring_twist[i] =
+          static_cast<float>(RandomInt(-1, 1) * (double{shape.facet_step} / 10));
+    } while (shape.ring_twist[i] == 0);
+  }
+}
+
+// Step 8: the base colour from the hue, which then moves on for the next sprite.
+void TakeBaseColour(SpriteShape& shape) {
+  const int m = hue_counter;
+  hue_counter = (hue_counter + kHueStep) % 360;
+  shape.hue = m;
+  shape.base_red = static_cast<float>(ClampColour(
+      static_cast<float>(kHueBase + Sin(m) * kHueAmplitude)));
+  shape.base_green = static_cast<float>(ClampColour(
+      static_cast<float>(kHueBase + Sin(m + 120) * kHueAmplitude)));
+  shape.base_blue = static_cast<float>(ClampColour(
+      static_cast<float>(kHueBase + Sin(m + 240) * kHueAmplitude)));
+}
+
+// X of a ring point: the horizontal projection of angle `a` on radius `q` around the cell's
+// centre line, passed on as a single-precision coordinate.
+inline float RingX(int half, double a, float q) {
+  return static_cast<float>(half + Cos(a) * q * half);
+}
+
+// Step 12: the two sweeps of 3601 steps with their facet boundaries.
+void Sweep(const SpriteShape& shape) {
+  float ring_brightness[kMaxRings + 1] = {};
+  const int segments = shape.ring_count - 1;
+  const int half = cell_width / 2;
+  const double facet_step = shape.facet_step;
+
+  for (int pass = 0; pass < 2; ++pass) {
+    SetBlend(BLEND_ALPHA);
+    // Note: mode 0 names no blend; the 2D layer draws it as BlendSolid, so the second pass
+    // paints opaque over the first.
+    if (pass == 1) SetBlend(0);
+
+    for (float sweep_step = 0; sweep_step <= kSweepSteps; sweep_step += 1) {
+      // The remainder is exact (fmod), so only whole multiples of the facet width count.
+      const bool boundary = std::fmod(double(int(sweep_step)), facet_step) == 0;
+      if (boundary) {
+        SleepMillis(kBoundarySleepMillis);
+        Flip(0);
+        for (int j = 1; j <= segments; ++j) {
+          ring_brightness[j] = static_cast<float>(RandomReal(kBrightnessMin, kBrightnessMax));
+        }
+      }
+      const double sweep_angle = double{sweep_step} / 10;
+      const double theta = shape.start_angle + sweep_angle;
+
+      for (int j = 1; j <= segments; ++j) {
+        const double shade = shape.ring_shade[j];
+        const double brightness = ring_brightness[j];
+        const double red = static_cast<float>(double{shape.base_red} * shade * brightness);
+        const double green = static_cast<float>(double{shape.base_green} * shade * brightness);
+        const double blue = double{shape.base_blue} * shade * brightness;  // full precision
+        SetColor(int(ClampColour(red)), int(ClampColour(green)), int(ClampColour(blue)));
+
+        SetAlpha(kLineAlpha);
+        if (boundary) SetAlpha(kBoundaryAlpha);
+
+        const float top_radius = shape.ring_radius[j];
+        const float bottom_radius = shape.ring_radius[j + 1];
+        const float twist = shape.ring_twist[j];
+        const float y1 = static_cast<float>(cell_height * double{shape.ring_level[j]});
+        const float y2 = static_cast<float>(cell_height * double{shape.ring_level[j + 1]});
+        const double lattice = theta + shape.lattice_offset;
+
+        DrawLine(RingX(half, theta, top_radius), y1,
+                 RingX(half, theta + twist, bottom_radius), y2, 1);
+        // The twist runs the other way on the lattice line.
+        DrawLine(RingX(half, lattice, top_radius), y1,
+                 RingX(half, shape.start_angle + (sweep_angle - twist) + shape.lattice_offset,
+                       bottom_radius),
+                 y2, 1);
+        SetAlpha(static_cast<float>(GetAlpha() * kStraightAlphaFactor));
+        DrawLine(RingX(half, theta, top_radius), y1, RingX(half, theta, bottom_radius), y2, 1);
+        DrawLine(RingX(half, lattice, top_radius), y1, RingX(half, lattice, bottom_radius), y2,
+                 1);
+
+        if (KeyHitCount(kEscapeKey) != 0) ExitProgram(0);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void ResetDrawState() {
+  SetRotation(0);
+  SetAlpha(1);
+  SetColor(255, 255, 255);
+  SetBlend(BLEND_ALPHA);
+}
+
+void DrawSprite() {
+  SpriteShape shape;
+  DrawSprite(shape);
+}
+
+void DrawSprite(SpriteShape& shape) {
+  shape = SpriteShape{};
+  GenerateRings(shape);
+
+  SetColor(0, 0, 0);
+  DrawRect(0, 0, cell_width, cell_height);
+
+  RandomInt(0, 360);  // discarded
+  TakeBaseColour(shape);
+  shape.line_width = static_cast<float>(RandomReal(1, 4));
+  SetLineWidth(shape.line_width);
+  shape.start_angle = int(RandomReal(0, 360));
+  shape.lattice_offset = static_cast<float>(RandomInt(0, 5) * 15);
+
+  Sweep(shape);
+}
