@@ -138,8 +138,8 @@ Ref<Object> TStream::ReadObject() { throw TRuntimeError("Unable to read object")
 void TStream::WriteObject(const Ref<Object>&) { throw TRuntimeError("Unable to write object"); }
 
 // ---- TStreamWrapper ---------------------------------------------------------------------
-// Note: a wrapper with no inner stream (a closed TStreamStream) behaves as a bare stream
-// at its end instead of following a null reference.
+// Note: a wrapper with no inner stream (a closed TStreamStream) behaves like a closed file
+// stream, at its end and transferring nothing, instead of following a null reference.
 
 void TStreamWrapper::SetStream(Ref<TStream> stream) { _stream = std::move(stream); }
 
@@ -152,10 +152,10 @@ int64_t TStreamWrapper::Seek(int64_t position) {
 int TStreamWrapper::Flush() { return _stream ? _stream->Flush() : TStream::Flush(); }
 int TStreamWrapper::Close() { return _stream ? _stream->Close() : TStream::Close(); }
 int64_t TStreamWrapper::Read(void* buffer, int64_t count) {
-  return _stream ? _stream->Read(buffer, count) : TStream::Read(buffer, count);
+  return _stream ? _stream->Read(buffer, count) : 0;
 }
 int64_t TStreamWrapper::Write(const void* buffer, int64_t count) {
-  return _stream ? _stream->Write(buffer, count) : TStream::Write(buffer, count);
+  return _stream ? _stream->Write(buffer, count) : 0;
 }
 int TStreamWrapper::ReadByte() { return _stream ? _stream->ReadByte() : TStream::ReadByte(); }
 void TStreamWrapper::WriteByte(int value) {
