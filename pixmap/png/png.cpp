@@ -1,0 +1,344 @@
+// PNG files through libpng: the writer (PixmapSavePNG) and the reader of the loader chain.
+// Depends on pixmaps, streams, libpng. State: the stream slot of the save or load in
+// progress, the exception a stream callback caught, the byte count of the current save, and
+// the one registered reader.
+//
+// libpng reports errors with longjmp. No C++ exception may unwind through its frames, and
+// no longjmp may skip a C++ destructor, so: the stream callbacks catch everything, store it,
+// and png_error() out once their try block is over; the functions that arm setjmp hold
+// only plain pointers; the stored exception is raised again after libpng has returned and
+// everything is cleaned up.
+#include "pixmap/png/png.h"
+
+#include <png.h>
+#include <unistd.h>  // for getpid
+
+#include <csetjmp>
+#include <exception>
+#include <filesystem>  // temporary file size, rename and removal
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "runtime/text.h"
+#include "stream/stream.h"
+
+namespace {
+
+// ---- constants -------------------------------------------------------------------------
+
+// The text every libpng error is reported with.
+constexpr const char* kPngError = "PNG ERROR";
+constexpr int kSignatureBytes = 8;
+
+// ---- module state ----------------------------------------------------------------------
+
+bool started = false;
+Ref<TStream> slot;                  // stream of the save or load in progress
+std::exception_ptr pending;         // what a stream callback caught
+int64_t bytesWritten = 0;           // bytes the current save handed to its stream
+Ref<TPixmapLoaderPNG> reader;       // the registered reader, alive for the program's life
+unsigned long temporaryCounter = 0; // keeps temporary names of one process apart
+
+// ---- libpng callbacks ------------------------------------------------------------------
+
+[[noreturn]] void ErrorHandler(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+
+void WriteCallback(png_structp png, png_bytep data, png_size_t length) {
+  bool failed = false;
+  try {
+    slot->WriteBytes(data, static_cast<int64_t>(length));
+    bytesWritten += static_cast<int64_t>(length);
+  } catch (...) {
+    pending = std::current_exception();
+    failed = true;
+  }
+  // Note: outside the catch block, so the longjmp leaves no exception half handled.
+  if (failed) png_error(png, kPngError);
+}
+
+void FlushCallback(png_structp png) {
+  bool failed = false;
+  try {
+    slot->Flush();
+  } catch (...) {
+    pending = std::current_exception();
+    failed = true;
+  }
+  if (failed) png_error(png, kPngError);
+}
+
+void ReadCallback(png_structp png, png_bytep data, png_size_t length) {
+  bool failed = false;
+  try {
+    slot->ReadBytes(data, static_cast<int64_t>(length));
+  } catch (...) {
+    pending = std::current_exception();
+    failed = true;
+  }
+  if (failed) png_error(png, kPngError);
+}
+
+// ---- libpng drivers (setjmp frames: plain data only) -----------------------------------
+
+struct WriteJob {
+  png_bytep* rows;
+  png_uint_32 width, height;
+  int colorType;
+  int transforms;
+  int level;
+};
+
+// Encodes the rows onto the slot's stream. True when libpng finished without error.
+bool EncodePng(const WriteJob& job) {
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, ErrorHandler, nullptr);
+  if (!png) return false;
+  png_infop info = png_create_info_struct(png);
+  if (!info) {
+    png_destroy_write_struct(&png, nullptr);
+    return false;
+  }
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    return false;
+  }
+  png_set_write_fn(png, nullptr, WriteCallback, FlushCallback);
+  png_set_compression_level(png, job.level);
+  png_set_IHDR(png, info, job.width, job.height, 8, job.colorType, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_rows(png, info, job.rows);
+  png_write_png(png, info, job.transforms, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return true;
+}
+
+struct ReadJob {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  ~ReadJob() {
+    if (png) png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
+  }
+};
+
+// Decodes the image from the slot's stream (signature already consumed) into job's
+// structures. True when libpng finished without error; the structures stay alive for the
+// caller (job's destructor releases them).
+bool DecodePng(ReadJob* job) {
+  job->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, ErrorHandler, nullptr);
+  if (!job->png) return false;
+  job->info = png_create_info_struct(job->png);
+  if (!job->info) return false;
+  if (setjmp(png_jmpbuf(job->png))) return false;
+  png_set_read_fn(job->png, nullptr, ReadCallback);
+  png_set_sig_bytes(job->png, kSignatureBytes);
+  png_read_png(job->png, job->info, PNG_TRANSFORM_STRIP_16 | PNG_TRANSFORM_EXPAND, nullptr);
+  return true;
+}
+
+// ---- internal helpers ------------------------------------------------------------------
+
+// A plain path is text without a protocol: it names a file we write ourselves.
+bool IsPlainPath(const String& url) { return !url.empty() && url.find(u"::") == String::npos; }
+
+// The path as the file layer hands it to the platform.
+std::filesystem::path NativePath(String url) {
+  for (char16_t& c : url)
+    if (c == u'\\') c = u'/';
+  return std::filesystem::path(TextToUtf8(url));
+}
+
+String TemporaryPathFor(const String& target) {
+  return target + u".tmp" + TextFromInt(static_cast<long long>(getpid())) + u"-" +
+         TextFromInt(static_cast<long long>(++temporaryCounter));
+}
+
+// Encodes the pixmap onto an opened stream and closes it. True on success, false for a
+// libpng error; a stream failure is raised after the stream is closed and the slot cleared.
+bool WriteToStream(const Ref<TPixmap>& pixmap, const Ref<TStream>& stream, int level) {
+  slot = stream;
+  pending = nullptr;
+  bytesWritten = 0;
+  bool ok = false;
+  try {
+    Ref<TPixmap> image = pixmap;
+    int colorType = PNG_COLOR_TYPE_RGB_ALPHA;
+    int transforms = PNG_TRANSFORM_IDENTITY;
+    switch (pixmap->format) {
+      case PIXFMT_GREY8:
+        colorType = PNG_COLOR_TYPE_GRAY;
+        break;
+      case PIXFMT_RGB24:
+        colorType = PNG_COLOR_TYPE_RGB;
+        break;
+      case PIXFMT_BGR24:
+        colorType = PNG_COLOR_TYPE_RGB;
+        transforms = PNG_TRANSFORM_BGR;
+        break;
+      case PIXFMT_RGBA32:
+        break;
+      case PIXFMT_BGRA32:
+        transforms = PNG_TRANSFORM_BGR;
+        break;
+      default:
+        image = pixmap->Convert(PIXFMT_RGBA32);
+        break;
+    }
+    // Each row from its own pitch-aligned start: the padding after a row never goes out.
+    std::vector<png_bytep> rows(static_cast<std::size_t>(image->height));
+    for (int y = 0; y < image->height; ++y) rows[y] = image->PixelPtr(0, y);
+    WriteJob job{rows.data(), static_cast<png_uint_32>(image->width),
+                 static_cast<png_uint_32>(image->height), colorType, transforms, level};
+    ok = EncodePng(job);
+  } catch (...) {
+    if (!pending) pending = std::current_exception();
+  }
+  try {
+    stream->Close();
+  } catch (...) {
+    if (!pending) pending = std::current_exception();
+  }
+  slot.reset();
+  if (pending) {
+    std::exception_ptr failure = pending;
+    pending = nullptr;
+    std::rethrow_exception(failure);
+  }
+  return ok;
+}
+
+int SaveToPath(const Ref<TPixmap>& pixmap, const String& target, int level) {
+  String temporary = TemporaryPathFor(target);
+  Ref<TStream> stream = OpenUrlForWriting(temporary);
+  if (!stream) return 0;  // no such directory, no permission: nothing was created
+  std::filesystem::path temporaryPath = NativePath(temporary);
+  std::error_code error;
+  bool ok = false;
+  try {
+    ok = WriteToStream(pixmap, stream, level);
+  } catch (...) {
+    std::filesystem::remove(temporaryPath, error);
+    throw;
+  }
+  // Note: buffered bytes reach the disk only when the stream closes, and a full disk may
+  // show only there; the file must hold every byte libpng gave us before it may replace
+  // the target.
+  if (ok) {
+    auto size = std::filesystem::file_size(temporaryPath, error);
+    ok = !error && static_cast<int64_t>(size) == bytesWritten;
+  }
+  if (ok) {
+    std::filesystem::rename(temporaryPath, NativePath(target), error);
+    ok = !error;
+  }
+  if (!ok) std::filesystem::remove(temporaryPath, error);
+  return ok ? 1 : 0;
+}
+
+int ClampCompression(int compression) {
+  if (compression < 0) return 0;
+  if (compression > 9) return 9;
+  return compression;
+}
+
+bool IsEmpty(const Ref<TPixmap>& pixmap) {
+  return !pixmap || pixmap->width <= 0 || pixmap->height <= 0;
+}
+
+}  // namespace
+
+// Writes the pixmap as a PNG file at a path, a protocol URL ("protocol::path").
+int PixmapSavePNG(const Ref<TPixmap>& pixmap, const String& url, int compression) {
+  if (IsEmpty(pixmap)) return 0;
+  int level = ClampCompression(compression);
+  if (IsPlainPath(url)) return SaveToPath(pixmap, url, level);
+  Ref<TStream> stream = OpenUrlForWriting(url);
+  if (!stream) return 0;
+  return WriteToStream(pixmap, stream, level) ? 1 : 0;
+}
+
+// Writes the pixmap as PNG to a URL object: a path text, or a stream written directly.
+int PixmapSavePNG(const Ref<TPixmap>& pixmap, const Ref<Object>& url, int compression) {
+  if (auto text = std::dynamic_pointer_cast<TStringObject>(url))
+    return PixmapSavePNG(pixmap, text->text, compression);
+  if (IsEmpty(pixmap)) return 0;
+  int level = ClampCompression(compression);
+  Ref<TStream> stream = OpenUrlForWriting(url);
+  if (!stream) return 0;
+  return WriteToStream(pixmap, stream, level) ? 1 : 0;
+}
+
+// Reads a PNG image from the stream; null when it is not one this reader understands.
+Ref<TPixmap> LoadPixmapPNG(const Ref<TStream>& stream) {
+  // A wrapper, so that closing it leaves the caller's stream open.
+  Ref<TStream> in = OpenUrlForReading(std::static_pointer_cast<Object>(stream));
+  if (!in) return nullptr;
+  struct Release {
+    Ref<TStream> in;
+    ~Release() {
+      try {
+        in->Close();
+      } catch (...) {
+      }
+      slot.reset();
+    }
+  } release{in};
+  slot = in;
+  pending = nullptr;
+
+  png_byte signature[kSignatureBytes];
+  in->ReadBytes(signature, kSignatureBytes);
+  if (png_sig_cmp(signature, 0, kSignatureBytes) != 0) return nullptr;
+
+  ReadJob job;
+  bool ok = DecodePng(&job);
+  if (pending) {
+    std::exception_ptr failure = pending;
+    pending = nullptr;
+    std::rethrow_exception(failure);
+  }
+  if (!ok) return nullptr;
+
+  int width = static_cast<int>(png_get_image_width(job.png, job.info));
+  int height = static_cast<int>(png_get_image_height(job.png, job.info));
+  int depth = png_get_bit_depth(job.png, job.info);
+  int colorType = png_get_color_type(job.png, job.info);
+  png_bytepp rows = png_get_rows(job.png, job.info);
+  if (depth != 8 || !rows) return nullptr;
+
+  int format;
+  switch (colorType) {
+    case PNG_COLOR_TYPE_GRAY:
+      format = PIXFMT_GREY8;
+      break;
+    case PNG_COLOR_TYPE_RGB:
+      format = PIXFMT_RGB24;
+      break;
+    case PNG_COLOR_TYPE_RGB_ALPHA:
+    case PNG_COLOR_TYPE_GRAY_ALPHA:
+      format = PIXFMT_RGBA32;
+      break;
+    default:
+      return nullptr;
+  }
+  Ref<TPixmap> pixmap = PixmapCreate(width, height, format, 4);
+  for (int y = 0; y < height; ++y) {
+    uint8_t* d = pixmap->PixelPtr(0, y);
+    const png_byte* s = rows[y];
+    if (colorType == PNG_COLOR_TYPE_GRAY_ALPHA) {
+      for (int x = 0; x < width; ++x, s += 2, d += 4) d[0] = d[1] = d[2] = s[0], d[3] = s[1];
+    } else {
+      CopyPixelRow(s, d, format, width);
+    }
+  }
+  return pixmap;
+}
+
+Ref<TPixmap> TPixmapLoaderPNG::LoadPixmap(const Ref<TStream>& stream) { return LoadPixmapPNG(stream); }
+
+void StartPNG() {
+  if (started) return;
+  started = true;
+  StartPixmap();
+  StartStream();
+  reader = std::make_shared<TPixmapLoaderPNG>();
+}
