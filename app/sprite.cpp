@@ -18,6 +18,7 @@
 int cell_width = 64;
 int cell_height = 64;
 int hue_counter = 0;
+void (*sprite_boundary_sleep)(int ms) = SleepMillis;
 
 namespace {
 
@@ -130,7 +131,7 @@ void Sweep(const SpriteShape& shape) {
       // The remainder is exact (fmod), so only whole multiples of the facet width count.
       const bool boundary = std::fmod(double(int(sweep_step)), facet_step) == 0;
       if (boundary) {
-        SleepMillis(kBoundarySleepMillis);
+        sprite_boundary_sleep(kBoundarySleepMillis);
         Flip(0);
         for (int j = 1; j <= segments; ++j) {
           ring_brightness[j] = static_cast<float>(RandomReal(kBrightnessMin, kBrightnessMax));

@@ -12,6 +12,9 @@ extern int cell_height;
 // Hue in degrees of the next sprite; advanced by 30 mod 360 per sprite, never reset.
 extern int hue_counter;
 
+// The pause at every facet boundary (SleepMillis); tests swap it to count the pauses.
+extern void (*sprite_boundary_sleep)(int ms);
+
 // Most rings a sprite has; ring lists are indexed by ring number from 1.
 constexpr int kMaxRings = 6;
 

@@ -1,0 +1,155 @@
+// Sheet output: the key-out pass, the pixel-replicated enlargements, the files and their
+// sizes per scaling mode, and the reports of files that could not be written.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/output.h"
+#include "app/settings.h"
+#include "app_test_support.h"
+#include "pixmap/pixmap.h"
+#include "pixmap/png/png.h"
+#include "random/random.h"
+#include "stream/stream.h"
+
+namespace {
+
+// A sheet of distinct opaque pixels (from the generator), with some key-coloured ones.
+Ref<TPixmap> MakeSheet(int width, int height) {
+  Ref<TPixmap> sheet = PixmapCreate(width, height, PIXFMT_RGBA32, 4);
+  SeedRandom(width * 1000 + height);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const uint32_t rgb = static_cast<uint32_t>(RandomInt(0, 0xFFFFFF));
+      PixmapWritePixel(sheet, x, y, (x + y) % 3 == 0 ? 0xFFFF00FF : 0xFF000000 | rgb);
+    }
+  }
+  return sheet;
+}
+
+class OutputTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    StartStream();
+    StartPixmap();
+    StartPNG();
+    StartRandom();
+  }
+  void SetUp() override {
+    output_name = u"Out";
+    scale_mode = SCALE_NONE;
+  }
+  ScratchDir dir;
+};
+
+TEST_F(OutputTest, KeyOutClearsExactlyTheKeyColourWhateverItsAlpha) {
+  Ref<TPixmap> sheet = PixmapCreate(3, 2, PIXFMT_RGBA32, 4);
+  const uint32_t before[6] = {0xFFFF00FF, 0x00FF00FF, 0x80FF00FF,
+                              0xFFFE00FF, 0xFFFF01FF, 0xFF000000};
+  const uint32_t after[6] = {0, 0, 0, 0xFFFE00FF, 0xFFFF01FF, 0xFF000000};
+  for (int i = 0; i < 6; ++i) PixmapWritePixel(sheet, i % 3, i / 3, before[i]);
+  KeyOutSheet(sheet);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(PixmapReadPixel(sheet, i % 3, i / 3), after[i]) << i;
+}
+
+TEST_F(OutputTest, EnlargementsAreExactReplicas) {
+  Ref<TPixmap> sheet = MakeSheet(5, 3);
+  Ref<TPixmap> doubled, quadrupled;
+  ASSERT_TRUE(EnlargeSheet(sheet, doubled, quadrupled));
+  ASSERT_EQ(doubled->width, 10);
+  ASSERT_EQ(doubled->height, 6);
+  ASSERT_EQ(quadrupled->width, 20);
+  ASSERT_EQ(quadrupled->height, 12);
+  EXPECT_EQ(doubled->format, PIXFMT_RGBA32);
+  EXPECT_EQ(quadrupled->format, PIXFMT_RGBA32);
+  for (int y = 0; y < 12; ++y) {
+    for (int x = 0; x < 20; ++x) {
+      const uint32_t source = PixmapReadPixel(sheet, x / 4, y / 4);
+      ASSERT_EQ(PixmapReadPixel(quadrupled, x, y), source) << x << "," << y;
+      if (x < 10 && y < 6) {
+        ASSERT_EQ(PixmapReadPixel(doubled, x, y), PixmapReadPixel(sheet, x / 2, y / 2));
+      }
+    }
+  }
+}
+
+TEST_F(OutputTest, EachModeWritesItsFilesInOrderAndSize) {
+  Ref<TPixmap> sheet = MakeSheet(16, 8);
+  struct Case {
+    int mode;
+    std::vector<String> names;
+    std::vector<uint32_t> widths;  // heights are half
+  };
+  const Case cases[] = {
+      {SCALE_NONE, {u"Out.png"}, {16}},
+      {SCALE_GROW, {u"Out.png", u"Out-hd.png", u"Out-hd2.png"}, {16, 32, 64}},
+      {SCALE_SHRINK, {u"Out-hd2.png", u"Out-hd.png", u"Out.png"}, {16, 8, 4}},
+  };
+  for (const Case& c : cases) {
+    ScratchDir run;
+    scale_mode = c.mode;
+    EXPECT_EQ(SaveSheetFiles(sheet), 0) << "mode " << c.mode;
+    EXPECT_EQ(WrittenSheetFiles(), c.names) << "mode " << c.mode;
+    EXPECT_EQ(run.Files().size(), c.names.size()) << "mode " << c.mode;
+    for (size_t i = 0; i < c.names.size(); ++i) {
+      const PngHeader h = ReadPngHeader(run / std::string(c.names[i].begin(), c.names[i].end()));
+      EXPECT_EQ(h.width, c.widths[i]) << "mode " << c.mode << " file " << i;
+      EXPECT_EQ(h.height, c.widths[i] / 2) << "mode " << c.mode << " file " << i;
+      EXPECT_EQ(h.bit_depth, 8);
+      EXPECT_EQ(h.colour_type, 6);  // RGBA
+      EXPECT_EQ(h.interlace, 0);
+    }
+  }
+}
+
+TEST_F(OutputTest, SavedSheetReadsBackPixelForPixel) {
+  Ref<TPixmap> sheet = MakeSheet(7, 5);
+  KeyOutSheet(sheet);
+  scale_mode = SCALE_GROW;
+  ASSERT_EQ(SaveSheetFiles(sheet), 0);
+  Ref<TPixmap> base = PixmapLoad(String(u"Out.png"));
+  Ref<TPixmap> quad = PixmapLoad(String(u"Out-hd2.png"));
+  ASSERT_TRUE(base && quad);
+  ASSERT_EQ(base->width, 7);
+  ASSERT_EQ(quad->width, 28);
+  for (int y = 0; y < 20; ++y) {
+    for (int x = 0; x < 28; ++x) {
+      ASSERT_EQ(PixmapReadPixel(quad, x, y), PixmapReadPixel(sheet, x / 4, y / 4));
+      if (x < 7 && y < 5) {
+        ASSERT_EQ(PixmapReadPixel(base, x, y), PixmapReadPixel(sheet, x, y));
+      }
+    }
+  }
+}
+
+TEST_F(OutputTest, ShrinkingATinySheetSkipsTheEmptyFileWithAMessage) {
+  // 6 x 3: half is 3 x 1, a quarter would be 1 x 0.
+  scale_mode = SCALE_SHRINK;
+  testing::internal::CaptureStderr();
+  const int status = SaveSheetFiles(MakeSheet(6, 3));
+  const std::string messages = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(WrittenSheetFiles(), (std::vector<String>{u"Out-hd2.png", u"Out-hd.png"}));
+  EXPECT_EQ(ReadPngHeader(dir / "Out-hd.png").height, 1u);
+  EXPECT_FALSE(std::filesystem::exists(dir / "Out.png"));
+  EXPECT_NE(messages.find("\"Out.png\""), std::string::npos) << messages;
+  EXPECT_EQ(std::count(messages.begin(), messages.end(), '\n'), 1) << messages;
+}
+
+TEST_F(OutputTest, AFileThatCannotBeWrittenIsNamedAndTheOthersStillComeOut) {
+  // A directory in the way of the first file.
+  std::filesystem::create_directory(dir / "Out.png");
+  scale_mode = SCALE_GROW;
+  testing::internal::CaptureStderr();
+  const int status = SaveSheetFiles(MakeSheet(4, 4));
+  const std::string messages = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(WrittenSheetFiles(), (std::vector<String>{u"Out-hd.png", u"Out-hd2.png"}));
+  EXPECT_EQ(ReadPngHeader(dir / "Out-hd2.png").width, 16u);
+  EXPECT_NE(messages.find("\"Out.png\""), std::string::npos) << messages;
+  EXPECT_EQ(std::count(messages.begin(), messages.end(), '\n'), 1) << messages;
+  // No temporary file is left behind.
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"Out-hd.png", "Out-hd2.png", "Out.png"}));
+}
+
+}  // namespace

@@ -1,0 +1,342 @@
+// Sprite generator through the recording 2D driver: the worked example to the last printed
+// digit, the random draw count, the lines and their closing plots, facet boundaries with
+// their pauses, presentations and alpha, the blend of each pass, the base colour and the
+// black cell, and the Escape way out.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/sprite.h"
+#include "draw2d/draw2d.h"
+#include "draw2d/recording_driver.h"
+#include "graphics/event.h"
+#include "graphics/graphics.h"
+#include "graphics/input.h"
+#include "random/random.h"
+#include "runtime/runtime.h"
+
+namespace {
+
+int pauses = 0;
+int pause_millis = 0;
+void CountPause(int ms) {
+  ++pauses;
+  pause_millis += ms;
+}
+
+// Steps of the generator between two states (the plain 64-bit recurrence), up to a limit.
+int StepsBetween(int32_t from, int32_t to, int limit) {
+  int64_t state = from;
+  for (int steps = 0; steps <= limit; ++steps) {
+    if (state == to) return steps;
+    state = state * 48271 % 2147483647;
+  }
+  return -1;
+}
+
+// A value to six significant digits, the way the figures of a sprite are written down.
+std::string SixDigits(float value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", value);
+  return text;
+}
+
+// A generator state from which the next sprite has the wanted facet or ring count.
+int32_t FindSeed(int facets, int rings) {
+  for (int32_t seed = 1; seed < 1000000; ++seed) {
+    SeedRandom(seed);
+    RandomInt(3, 6);
+    const int f = RandomInt(8, 16);
+    const int r = RandomInt(3, 6);
+    if ((facets == 0 || f == facets) && (rings == 0 || r == rings)) return seed;
+  }
+  return 0;
+}
+
+// One line as the driver saw it: the front end passes the start as the translation and the
+// end as an offset; the closing plot that follows lands on the end point.
+struct SeenLine {
+  float x0, y0, x1, y1;
+  float alpha;  // in force when it was drawn
+  bool closed;  // followed at once by its last-pixel plot
+};
+
+struct SpriteLog {
+  std::vector<SeenLine> lines;
+  std::vector<size_t> flips_at;  // number of lines drawn before each Flip(0)
+  std::vector<float> blends;
+};
+
+SpriteLog ReadLog(const TRecordingDriver& recorder) {
+  SpriteLog log;
+  float alpha = -1;
+  const auto& records = recorder.records;
+  for (size_t i = 0; i < records.size(); ++i) {
+    const DrawRecord& r = records[i];
+    switch (r.op) {
+      case DrawOp::SetAlpha: alpha = r.a[0]; break;
+      case DrawOp::SetBlend: log.blends.push_back(r.a[0]); break;
+      case DrawOp::Flip:
+        if (r.a[0] == 0) log.flips_at.push_back(log.lines.size());
+        break;
+      case DrawOp::DrawLine: {
+        const bool closed = i + 1 < records.size() && records[i + 1].op == DrawOp::Plot;
+        const DrawRecord& end = closed ? records[i + 1] : r;
+        log.lines.push_back(SeenLine{r.a[4], r.a[5], end.a[0], end.a[1], alpha, closed});
+        break;
+      }
+      default: break;
+    }
+  }
+  return log;
+}
+
+class SpriteTest : public ::testing::Test {
+ protected:
+  static TRecordingDriver* recorder;
+
+  static void SetUpTestSuite() {
+    StartRandom();
+    StartGraphics();
+    StartDraw2D();
+    recorder = new TRecordingDriver;
+    SelectGraphicsDriver(recorder, 2);
+    OpenGraphics(64, 64, 0, 60, 0);
+  }
+
+  void SetUp() override {
+    sprite_boundary_sleep = CountPause;
+    pauses = 0;
+    pause_millis = 0;
+    SeedRandom(4660);
+    hue_counter = 0;
+    cell_width = 64;
+    cell_height = 64;
+    ResetDrawState();
+    recorder->Clear();
+  }
+};
+TRecordingDriver* SpriteTest::recorder = nullptr;
+
+TEST_F(SpriteTest, WorkedExampleFromTheStartState) {
+  SpriteShape shape;
+  DrawSprite(shape);
+
+  EXPECT_EQ(shape.facet_count, 9);
+  EXPECT_EQ(shape.facet_step, 400.0f);
+  ASSERT_EQ(shape.ring_count, 5);
+  const char* radii[] = {"0.287341", "0.494433", "0.494433", "0.280739", "0.0724684"};
+  const char* levels[] = {"0.233333", "0.383333", "0.533333", "0.683333", "0.833333"};
+  const float twists[] = {40, 40, -40, 40, 40};
+  for (int i = 1; i <= 5; ++i) {
+    EXPECT_EQ(SixDigits(shape.ring_radius[i]), radii[i - 1]) << "ring " << i;
+    EXPECT_EQ(SixDigits(shape.ring_level[i]), levels[i - 1]) << "ring " << i;
+    EXPECT_EQ(shape.ring_twist[i], twists[i - 1]) << "ring " << i;
+  }
+  EXPECT_EQ(SixDigits(shape.line_width), "1.00297");
+  EXPECT_EQ(recorder->Last(DrawOp::SetLineWidth)->a[0], shape.line_width);
+  EXPECT_EQ(shape.start_angle, 280);
+  EXPECT_EQ(shape.lattice_offset, 0.0f);
+  EXPECT_EQ(CurrentRandomSeed(), 1039941950);
+  EXPECT_EQ(StepsBetween(4660, 1039941950, 400), 210);
+
+  SpriteShape next;
+  DrawSprite(next);
+  EXPECT_EQ(next.facet_count, 8);
+  EXPECT_EQ(next.ring_count, 6);
+  EXPECT_EQ(next.start_angle, 53);
+  EXPECT_EQ(next.lattice_offset, 15.0f);
+  EXPECT_EQ(CurrentRandomSeed(), 1976519241);
+}
+
+TEST_F(SpriteTest, EveryLineIsClosedByItsLastPixelAndStaysInTheRings) {
+  SpriteShape shape;
+  DrawSprite(shape);
+  const SpriteLog log = ReadLog(*recorder);
+
+  // 2 passes x 3601 steps x 4 segments x 4 lines.
+  ASSERT_EQ(log.lines.size(), 115232u);
+  size_t unclosed = 0, outside = 0, wrong_rows = 0;
+  for (size_t n = 0; n < log.lines.size(); ++n) {
+    const SeenLine& l = log.lines[n];
+    unclosed += !l.closed;
+    const int j = int(n / 4 % 4) + 1;  // segment joining ring j to ring j + 1
+    // Each end lies on its ring: within radius x half of the centre line, at the ring's level.
+    const float top = shape.ring_radius[j] * 32, bottom = shape.ring_radius[j + 1] * 32;
+    outside += std::fabs(l.x0 - 32) > top + 1e-3f || std::fabs(l.x1 - 32) > bottom + 1e-3f;
+    wrong_rows += l.y0 != static_cast<float>(64.0 * shape.ring_level[j]) ||
+                  std::fabs(l.y1 - 64.0 * shape.ring_level[j + 1]) > 1e-4;
+  }
+  EXPECT_EQ(unclosed, 0u);
+  EXPECT_EQ(outside, 0u);
+  EXPECT_EQ(wrong_rows, 0u);
+}
+
+TEST_F(SpriteTest, FacetBoundariesPauseAndPresentAndDrawBolderLines) {
+  DrawSprite();
+  const SpriteLog log = ReadLog(*recorder);
+
+  // Nine facets of 400 tenths: steps 0, 400, ..., 3600, ten per pass.
+  EXPECT_EQ(pauses, 20);
+  EXPECT_EQ(pause_millis, 40);
+  ASSERT_EQ(log.flips_at.size(), 20u);
+  const size_t lines_per_step = 16, lines_per_pass = 3601 * lines_per_step;
+  for (size_t b = 0; b < 20; ++b) {
+    EXPECT_EQ(log.flips_at[b], (b / 10) * lines_per_pass + (b % 10) * 400 * lines_per_step)
+        << "boundary " << b;
+  }
+  for (size_t n = 0; n < log.lines.size(); ++n) {
+    const int step = int(n % lines_per_pass / lines_per_step);
+    const bool boundary = step % 400 == 0;
+    const bool straight = n % 4 >= 2;  // lines 3 and 4 take a quarter
+    const float expected = boundary ? (straight ? 0.025f : 0.1f)
+                                    : (straight ? 0.001875f : 0.0075f);
+    ASSERT_EQ(log.lines[n].alpha, expected) << "line " << n << " at step " << step;
+  }
+}
+
+TEST_F(SpriteTest, ElevenFacetsGiveASingleBoundaryPerPass) {
+  SeedRandom(FindSeed(11, 0));
+  SpriteShape shape;
+  DrawSprite(shape);
+  ASSERT_EQ(shape.facet_count, 11);
+  EXPECT_EQ(shape.facet_step, 327.27274f);
+  const SpriteLog log = ReadLog(*recorder);
+  EXPECT_EQ(pauses, 2);
+  ASSERT_EQ(log.flips_at.size(), 2u);
+  EXPECT_EQ(log.flips_at[1], log.lines.size() / 2);
+  const size_t per_step = 4 * (shape.ring_count - 1);
+  size_t bold = 0;
+  for (const SeenLine& line : log.lines) bold += line.alpha == 0.1f || line.alpha == 0.025f;
+  EXPECT_EQ(bold, 2 * per_step);
+}
+
+TEST_F(SpriteTest, SixteenFacetsGiveSeventeenBoundariesPerPass) {
+  SeedRandom(FindSeed(16, 0));
+  SpriteShape shape;
+  DrawSprite(shape);
+  ASSERT_EQ(shape.facet_count, 16);
+  EXPECT_EQ(pauses, 34);
+  const SpriteLog log = ReadLog(*recorder);
+  ASSERT_EQ(log.flips_at.size(), 34u);
+  // The last boundary of a pass is its last step, 3600.
+  const size_t per_step = 4 * (shape.ring_count - 1);
+  EXPECT_EQ(log.flips_at[16], 3600 * per_step);
+  for (int i = 1; i <= shape.ring_count; ++i) EXPECT_EQ(std::fabs(shape.ring_twist[i]), 22.5f);
+}
+
+TEST_F(SpriteTest, SecondPassSwitchesFromAlphaToBlendZero) {
+  DrawSprite();
+  const SpriteLog log = ReadLog(*recorder);
+  ASSERT_EQ(log.blends, (std::vector<float>{3, 3, 0}));
+  // Pass 1's lines come after the switch to 0, pass 0's before it.
+  size_t lines_before_zero = 0;
+  for (const DrawRecord& r : recorder->records) {
+    if (r.op == DrawOp::SetBlend && r.a[0] == 0) break;
+    lines_before_zero += r.op == DrawOp::DrawLine;
+  }
+  EXPECT_EQ(lines_before_zero, log.lines.size() / 2);
+  EXPECT_EQ(GetBlend(), 0);
+}
+
+TEST_F(SpriteTest, CellIsPaintedBlackBeforeTheFirstLine) {
+  DrawSprite();
+  const auto& records = recorder->records;
+  size_t rect = records.size(), first_line = records.size();
+  for (size_t i = 0; i < records.size(); ++i) {
+    if (records[i].op == DrawOp::DrawRect && rect == records.size()) rect = i;
+    if (records[i].op == DrawOp::DrawLine && first_line == records.size()) first_line = i;
+  }
+  ASSERT_LT(rect, first_line);
+  ASSERT_GT(rect, 0u);
+  EXPECT_EQ(records[rect - 1].op, DrawOp::SetColor);
+  EXPECT_EQ(records[rect - 1].a[0], 0);
+  EXPECT_EQ(records[rect - 1].a[1], 0);
+  EXPECT_EQ(records[rect - 1].a[2], 0);
+  // The whole cell, from its top-left corner, at the alpha and blend ResetDrawState left.
+  EXPECT_EQ(records[rect].a[0], 0);
+  EXPECT_EQ(records[rect].a[1], 0);
+  EXPECT_EQ(records[rect].a[2], 64);
+  EXPECT_EQ(records[rect].a[3], 64);
+  EXPECT_EQ(recorder->Count(DrawOp::DrawRect), 1u);
+}
+
+TEST_F(SpriteTest, HueStepsRoundTheWheelAndGivesTheBaseColour) {
+  SpriteShape shape;
+  DrawSprite(shape);
+  EXPECT_EQ(shape.hue, 0);
+  EXPECT_EQ(shape.base_red, 185.0f);
+  EXPECT_EQ(shape.base_green, 255.0f);
+  EXPECT_EQ(shape.base_blue, 0.0f);
+  EXPECT_EQ(hue_counter, 30);
+
+  // Every line colour is the base colour scaled by shade and brightness: blue stays 0.
+  for (const DrawRecord& r : recorder->All(DrawOp::SetColor)) EXPECT_EQ(r.a[2], 0);
+
+  hue_counter = 330;
+  DrawSprite(shape);
+  EXPECT_EQ(shape.hue, 330);
+  EXPECT_EQ(hue_counter, 0);
+  // sin 330 = -1/2 for red and blue (570 = 210), sin 450 = 1 for green (clamped).
+  EXPECT_NEAR(shape.base_red, 57.5f, 1e-4);
+  EXPECT_EQ(shape.base_green, 255.0f);
+  EXPECT_NEAR(shape.base_blue, 57.5f, 1e-4);
+}
+
+TEST_F(SpriteTest, ShapesStayInTheirRangesOverManySprites) {
+  for (int k = 0; k < 24; ++k) {
+    SpriteShape shape;
+    const int32_t before = CurrentRandomSeed();
+    DrawSprite(shape);
+    recorder->Clear();
+    EXPECT_EQ(shape.hue, 30 * k % 360);
+    ASSERT_GE(shape.ring_count, 3);
+    ASSERT_LE(shape.ring_count, 6);
+    EXPECT_GE(shape.ring_radius[1], 0.25f);
+    EXPECT_LT(shape.ring_radius[1], 0.5f);
+    const int middle = shape.ring_count / 2;
+    EXPECT_EQ(shape.ring_radius[middle], shape.ring_radius[middle + 1]) << "sprite " << k;
+    for (int i = 1; i <= shape.ring_count; ++i) {
+      EXPECT_GE(shape.ring_radius[i], 0.05f);
+      EXPECT_LE(shape.ring_radius[i], 0.95f);
+      EXPECT_GE(shape.ring_shade[i], 0.25f);
+      EXPECT_LE(shape.ring_shade[i], 1.0f);
+      EXPECT_EQ(std::fabs(shape.ring_twist[i]), shape.facet_step / 10);
+      if (i > 1) {
+        EXPECT_NEAR(shape.ring_level[i] - shape.ring_level[i - 1], 0.15, 1e-6);
+      }
+    }
+    // The draws are even: whatever the twists redrew, two steps per draw.
+    EXPECT_EQ(StepsBetween(before, CurrentRandomSeed(), 2000) % 2, 0);
+  }
+}
+
+TEST_F(SpriteTest, ThreeRingsKeepTheFirstRadiusForTheSecondRing) {
+  SeedRandom(FindSeed(0, 3));
+  SpriteShape shape;
+  DrawSprite(shape);
+  ASSERT_EQ(shape.ring_count, 3);
+  EXPECT_EQ(shape.ring_radius[1], shape.ring_radius[2]);
+  EXPECT_LT(shape.ring_radius[3], shape.ring_radius[2]);
+  EXPECT_EQ(recorder->Count(DrawOp::DrawLine), 2u * 3601 * 2 * 4);
+}
+
+using SpriteDeathTest = SpriteTest;
+
+TEST_F(SpriteDeathTest, EscapeEndsTheProgramWithStatusZeroAfterTheExitActions) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        AddExitAction([] { std::fputs("exit actions ran\n", stderr); });
+        EnablePolledInput(nullptr);
+        EmitEvent(CreateEvent(EVENT_KEYDOWN, nullptr, 27, 0, 0, 0, nullptr));
+        DrawSprite();
+        std::fputs("sprite finished\n", stderr);
+      },
+      ::testing::ExitedWithCode(0), "exit actions ran");
+}
+
+}  // namespace
