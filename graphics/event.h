@@ -3,6 +3,8 @@
 // Depends on hooks. State: EmitEventHookId, the names registry and the user id counter.
 #pragma once
 
+#include <memory>
+
 #include "graphics/hook.h"
 
 constexpr int EVENT_APPSUSPEND = 257;
@@ -24,7 +26,8 @@ constexpr int MODIFIER_CONTROL = 2;
 constexpr int MODIFIER_ALT = 4;
 constexpr int MODIFIER_SYSTEM = 8;
 
-class TEvent : public Object {
+// Emit passes the event itself down the chain, so it needs its own reference.
+class TEvent : public Object, public std::enable_shared_from_this<TEvent> {
  public:
   String ToString() const override;
   // Runs the event hook chain with this event.

@@ -74,5 +74,9 @@ void Flip(int sync);
 // (no display could be opened) or no context.
 int CurrentGraphicsVisible();
 
+// Replaces the clock and sleep that OpenGraphics and Flip pace with (tests drive the pacing
+// with a fake clock); null arguments restore MillisecondClock and SleepMillis.
+void SetPacingClock(int (*clock)(), void (*sleep)(int));
+
 // Starts the graphics module: hooks, system, polled input, FlipHookId. Runs once.
 void StartGraphics();

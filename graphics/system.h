@@ -34,7 +34,11 @@ int Proceed(const String& text, int serious = 0);
 String RequestFile(const String& text, const String& extensions = String(), int save = 0,
                    const String& path = String());
 String RequestDir(const String& text, const String& path = String());
+// Opens `url` after NormaliseURL with the platform's default handler; 1 on success.
 int OpenURL(const String& url);
+// A text without a web or file scheme becomes a file URL when it names an existing file,
+// else a web URL; an anchor from the first "#" on is kept at the end.
+String NormaliseURL(const String& url);
 
 // Milliseconds as a 32-bit value that wraps.
 int MillisecondClock();

@@ -1,0 +1,391 @@
+// GL window and context layer on SDL2: SDL makes the window and the GL context that the
+// native window system would. Used for every GL graphics context, on a display or, when
+// none can be opened, on SDL's off-screen driver. Drawing goes to a framebuffer object the
+// size of the window, copied to the window at each swap, so it survives presentation.
+// State: the context list (newest first) and the current record.
+#include "graphics/platform/glcontext.h"
+
+#include <SDL.h>
+#include <GL/gl.h>
+#include <GL/glext.h>  // for the framebuffer object types and constants
+
+#include <cstdint>
+
+#include "graphics/platform/sdlsystem.h"
+#include "graphics/system.h"
+#include "runtime/object.h"
+#include "runtime/runtime.h"
+#include "runtime/text.h"
+
+namespace {
+
+constexpr char kDisplayModeError[] = "GLGraphicsDriver failed to set display mode";
+constexpr int kKindAttached = 1;
+constexpr int kKindDesktop = 2;
+constexpr int kKindFullScreen = 3;
+
+// Framebuffer object entry points, fetched once from the GL (core 3.0 names first, then
+// the extension ones).
+struct FramebufferCalls {
+  bool looked_up = false;
+  bool available = false;
+  PFNGLGENFRAMEBUFFERSPROC GenFramebuffers = nullptr;
+  PFNGLDELETEFRAMEBUFFERSPROC DeleteFramebuffers = nullptr;
+  PFNGLBINDFRAMEBUFFERPROC BindFramebuffer = nullptr;
+  PFNGLGENRENDERBUFFERSPROC GenRenderbuffers = nullptr;
+  PFNGLDELETERENDERBUFFERSPROC DeleteRenderbuffers = nullptr;
+  PFNGLBINDRENDERBUFFERPROC BindRenderbuffer = nullptr;
+  PFNGLRENDERBUFFERSTORAGEPROC RenderbufferStorage = nullptr;
+  PFNGLFRAMEBUFFERRENDERBUFFERPROC FramebufferRenderbuffer = nullptr;
+  PFNGLCHECKFRAMEBUFFERSTATUSPROC CheckFramebufferStatus = nullptr;
+  PFNGLBLITFRAMEBUFFERPROC BlitFramebuffer = nullptr;
+};
+
+GLContextRecord* context_list = nullptr;
+GLContextRecord* current_record = nullptr;
+FramebufferCalls fbo;
+
+template <class Function>
+void Fetch(Function& slot, const char* core, const char* extension) {
+  slot = reinterpret_cast<Function>(SDL_GL_GetProcAddress(core));
+  if (!slot) slot = reinterpret_cast<Function>(SDL_GL_GetProcAddress(extension));
+}
+
+// Needs a current context: some GL libraries hand out entry points only then.
+void LookUpFramebufferCalls() {
+  if (fbo.looked_up) return;
+  fbo.looked_up = true;
+  Fetch(fbo.GenFramebuffers, "glGenFramebuffers", "glGenFramebuffersEXT");
+  Fetch(fbo.DeleteFramebuffers, "glDeleteFramebuffers", "glDeleteFramebuffersEXT");
+  Fetch(fbo.BindFramebuffer, "glBindFramebuffer", "glBindFramebufferEXT");
+  Fetch(fbo.GenRenderbuffers, "glGenRenderbuffers", "glGenRenderbuffersEXT");
+  Fetch(fbo.DeleteRenderbuffers, "glDeleteRenderbuffers", "glDeleteRenderbuffersEXT");
+  Fetch(fbo.BindRenderbuffer, "glBindRenderbuffer", "glBindRenderbufferEXT");
+  Fetch(fbo.RenderbufferStorage, "glRenderbufferStorage", "glRenderbufferStorageEXT");
+  Fetch(fbo.FramebufferRenderbuffer, "glFramebufferRenderbuffer",
+        "glFramebufferRenderbufferEXT");
+  Fetch(fbo.CheckFramebufferStatus, "glCheckFramebufferStatus",
+        "glCheckFramebufferStatusEXT");
+  Fetch(fbo.BlitFramebuffer, "glBlitFramebuffer", "glBlitFramebufferEXT");
+  fbo.available = fbo.GenFramebuffers && fbo.DeleteFramebuffers && fbo.BindFramebuffer &&
+                  fbo.GenRenderbuffers && fbo.DeleteRenderbuffers && fbo.BindRenderbuffer &&
+                  fbo.RenderbufferStorage && fbo.FramebufferRenderbuffer &&
+                  fbo.CheckFramebufferStatus && fbo.BlitFramebuffer;
+}
+
+// Binds the record's drawing buffer for both drawing and reading, so clears, drawing and
+// pixel reads of the 2D layer all reach it.
+void BindDrawingBuffer(GLContextRecord* record) {
+  if (!record->framebuffer) return;
+  fbo.BindFramebuffer(GL_FRAMEBUFFER, record->framebuffer);
+  glDrawBuffer(GL_COLOR_ATTACHMENT0);
+  glReadBuffer(GL_COLOR_ATTACHMENT0);
+}
+
+// Makes the off-screen drawing buffer of the record's size. No alpha channel (read-back
+// alpha is then 255); depth and stencil only when the flags ask for them. The record's
+// context must be current.
+void MakeDrawingBuffer(GLContextRecord* record) {
+  LookUpFramebufferCalls();
+  if (!fbo.available) return;
+  fbo.GenFramebuffers(1, &record->framebuffer);
+  fbo.BindFramebuffer(GL_FRAMEBUFFER, record->framebuffer);
+  fbo.GenRenderbuffers(1, &record->colorbuffer);
+  fbo.BindRenderbuffer(GL_RENDERBUFFER, record->colorbuffer);
+  fbo.RenderbufferStorage(GL_RENDERBUFFER, GL_RGB8, record->width, record->height);
+  fbo.FramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER,
+                              record->colorbuffer);
+  if (record->flags & (8 | 16)) {
+    fbo.GenRenderbuffers(1, &record->depthbuffer);
+    fbo.BindRenderbuffer(GL_RENDERBUFFER, record->depthbuffer);
+    fbo.RenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH24_STENCIL8, record->width,
+                            record->height);
+    fbo.FramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER,
+                                record->depthbuffer);
+    fbo.FramebufferRenderbuffer(GL_FRAMEBUFFER, GL_STENCIL_ATTACHMENT, GL_RENDERBUFFER,
+                                record->depthbuffer);
+  }
+  fbo.BindRenderbuffer(GL_RENDERBUFFER, 0);
+  if (fbo.CheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
+    // Note: an incomplete buffer is dropped; drawing then goes to the window's back buffer.
+    fbo.BindFramebuffer(GL_FRAMEBUFFER, 0);
+    fbo.DeleteFramebuffers(1, &record->framebuffer);
+    fbo.DeleteRenderbuffers(1, &record->colorbuffer);
+    if (record->depthbuffer) fbo.DeleteRenderbuffers(1, &record->depthbuffer);
+    record->framebuffer = record->colorbuffer = record->depthbuffer = 0;
+    return;
+  }
+  // A new buffer holds undefined pixels: start from black like a fresh window.
+  glDisable(GL_SCISSOR_TEST);
+  glClearColor(0, 0, 0, 1);
+  glClear(GL_COLOR_BUFFER_BIT | (record->depthbuffer ? GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT : 0));
+  BindDrawingBuffer(record);
+}
+
+void FreeDrawingBuffer(GLContextRecord* record) {
+  if (!record->framebuffer) return;
+  fbo.BindFramebuffer(GL_FRAMEBUFFER, 0);
+  fbo.DeleteFramebuffers(1, &record->framebuffer);
+  fbo.DeleteRenderbuffers(1, &record->colorbuffer);
+  if (record->depthbuffer) fbo.DeleteRenderbuffers(1, &record->depthbuffer);
+  record->framebuffer = record->colorbuffer = record->depthbuffer = 0;
+}
+
+// Pixel format request: one bit per asked-for buffer so the platform's nearest match
+// decides the real sizes.
+void RequestPixelFormat(int flags) {
+  SDL_GL_ResetAttributes();
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
+  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, (flags & 2) ? 1 : 0);
+  SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 1);
+  SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 1);
+  SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 1);
+  SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, (flags & 4) ? 1 : 0);
+  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, (flags & 8) ? 1 : 0);
+  SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, (flags & 16) ? 1 : 0);
+  int accumulation = (flags & 32) ? 1 : 0;
+  SDL_GL_SetAttribute(SDL_GL_ACCUM_RED_SIZE, accumulation);
+  SDL_GL_SetAttribute(SDL_GL_ACCUM_GREEN_SIZE, accumulation);
+  SDL_GL_SetAttribute(SDL_GL_ACCUM_BLUE_SIZE, accumulation);
+  SDL_GL_SetAttribute(SDL_GL_ACCUM_ALPHA_SIZE, accumulation);
+}
+
+// Context and drawing buffer for a record whose window exists; false when the platform
+// refuses the context.
+bool MakeContext(GLContextRecord* record) {
+  record->context = SDL_GL_CreateContext(record->window);
+  if (!record->context) return false;
+  // SDL made the new context current; keep the module's notion in step.
+  MakeDrawingBuffer(record);
+  current_record = record;
+  return true;
+}
+
+void Unlink(GLContextRecord* record) {
+  for (GLContextRecord** link = &context_list; *link; link = &(*link)->next) {
+    if (*link == record) {
+      *link = record->next;
+      record->next = nullptr;
+      return;
+    }
+  }
+}
+
+// Full screen at the record's size: the exact refresh rate first, then any.
+bool SwitchDisplayMode(GLContextRecord* record) {
+  SDL_DisplayMode want{};
+  want.w = record->width;
+  want.h = record->height;
+  want.refresh_rate = record->hertz;
+  SDL_DisplayMode found{};
+  bool ok = SDL_GetClosestDisplayMode(0, &want, &found) != nullptr && found.w == want.w &&
+            found.h == want.h;
+  if (!ok && record->hertz != 0) {
+    want.refresh_rate = 0;
+    ok = SDL_GetClosestDisplayMode(0, &want, &found) != nullptr && found.w == want.w &&
+         found.h == want.h;
+  }
+  if (!ok) return false;
+  if (SDL_SetWindowDisplayMode(record->window, &found) != 0) return false;
+  return SDL_SetWindowFullscreen(record->window, SDL_WINDOW_FULLSCREEN) == 0;
+}
+
+}  // namespace
+
+GLContextRecord* GLContextCreate(int width, int height, int depth, int hertz, int flags) {
+  if (width <= 0 || height <= 0) return nullptr;
+  if (!StartSDLVideo()) return nullptr;
+  GLContextRecord* previous = current_record;
+  auto* record = new GLContextRecord;
+  record->kind = depth != 0 ? kKindFullScreen : kKindDesktop;
+  record->depth = depth;
+  record->hertz = hertz;
+  record->flags = flags;
+  int left = 0;
+  int top = 0;
+  if (record->kind == kKindDesktop) {
+    // Centre the client area on the desktop, as the system does it.
+    SDL_Rect desktop{0, 0, 0, 0};
+    SDL_GetDisplayBounds(0, &desktop);
+    left = (desktop.x + desktop.w) / 2 - width / 2;
+    top = (desktop.y + desktop.h) / 2 - height / 2;
+  }
+  RequestPixelFormat(flags);
+  std::string title = TextToUtf8(AppTitle());
+  // Fixed size: no resizable flag. Hidden until the record is listed, so its first
+  // events already reach the translation.
+  record->window = SDL_CreateWindow(title.c_str(), left, top, width, height,
+                                    SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+  if (!record->window) {
+    delete record;
+    return nullptr;
+  }
+  record->window_id = SDL_GetWindowID(record->window);
+  SDL_GL_GetDrawableSize(record->window, &record->width, &record->height);
+  record->visible = SDLVideoOnDisplay();
+  if (!MakeContext(record)) {
+    SDL_DestroyWindow(record->window);
+    delete record;
+    GLContextMakeCurrent(previous);
+    return nullptr;
+  }
+  record->next = context_list;
+  context_list = record;
+  if (record->kind == kKindFullScreen && !SwitchDisplayMode(record)) {
+    // Note: the refused window is closed before the error leaves, instead of staying
+    // behind as an orphan that nothing can reach.
+    GLContextClose(record);
+    GLContextMakeCurrent(previous);
+    throw TRuntimeError(kDisplayModeError);
+  }
+  SDL_ShowWindow(record->window);
+  if (record->kind == kKindDesktop) SDL_SetWindowPosition(record->window, left, top);
+  // Showing activates the window: its first events are handled inside this step.
+  SystemPoll();
+  GLContextMakeCurrent(previous);
+  return record;
+}
+
+GLContextRecord* GLContextAttach(int widget, int flags) {
+  if (widget == 0 || !StartSDLVideo() || !SDLVideoOnDisplay()) return nullptr;
+  GLContextRecord* previous = current_record;
+  SDL_SetHint(SDL_HINT_VIDEO_FOREIGN_WINDOW_OPENGL, "1");
+  RequestPixelFormat(flags);
+  SDL_Window* window =
+      SDL_CreateWindowFrom(reinterpret_cast<void*>(static_cast<std::uintptr_t>(widget)));
+  if (!window) return nullptr;
+  auto* record = new GLContextRecord;
+  record->kind = kKindAttached;
+  record->flags = flags;
+  record->window = window;
+  record->window_id = SDL_GetWindowID(window);
+  record->visible = 1;
+  SDL_GetWindowSize(window, &record->width, &record->height);
+  if (!MakeContext(record)) {
+    SDL_DestroyWindow(window);  // SDL's record only; the foreign window stays
+    delete record;
+    GLContextMakeCurrent(previous);
+    return nullptr;
+  }
+  record->next = context_list;
+  context_list = record;
+  GLContextMakeCurrent(previous);
+  return record;
+}
+
+void GLContextSettings(GLContextRecord* record, int& width, int& height, int& depth,
+                       int& hertz, int& flags) {
+  if (record->kind == kKindAttached) {
+    SDL_GetWindowSize(record->window, &record->width, &record->height);
+  }
+  width = record->width;
+  height = record->height;
+  depth = record->depth;
+  hertz = record->hertz;
+  flags = record->flags;
+}
+
+void GLContextMakeCurrent(GLContextRecord* record) {
+  if (record == current_record) return;
+  if (!record) {
+    SDL_GL_MakeCurrent(nullptr, nullptr);
+    current_record = nullptr;
+    return;
+  }
+  if (SDL_GL_MakeCurrent(record->window, record->context) != 0) return;
+  current_record = record;
+  BindDrawingBuffer(record);
+}
+
+void GLContextClose(GLContextRecord* record) {
+  if (!record) return;
+  Unlink(record);
+  GLContextRecord* keep = current_record == record ? nullptr : current_record;
+  // The drawing buffer belongs to the record's context: free it there.
+  if (record->context && SDL_GL_MakeCurrent(record->window, record->context) == 0) {
+    current_record = record;
+    FreeDrawingBuffer(record);
+  }
+  SDL_GL_MakeCurrent(nullptr, nullptr);
+  current_record = nullptr;
+  if (record->context) SDL_GL_DeleteContext(record->context);
+  // Attached windows are not ours: only SDL's record of them goes.
+  SDL_DestroyWindow(record->window);
+  delete record;
+  GLContextMakeCurrent(keep);
+}
+
+void GLContextSetSwapInterval(int interval) { SDL_GL_SetSwapInterval(interval); }
+
+void GLContextSwap(int sync) {
+  GLContextRecord* record = current_record;
+  if (!record) return;
+  GLContextSetSwapInterval(sync ? 1 : 0);
+  if (record->framebuffer) {
+    // The copy is clipped by the scissor test: lift it for the copy only.
+    GLboolean scissor = glIsEnabled(GL_SCISSOR_TEST);
+    glDisable(GL_SCISSOR_TEST);
+    fbo.BindFramebuffer(GL_READ_FRAMEBUFFER, record->framebuffer);
+    fbo.BindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+    glDrawBuffer(GL_BACK);
+    fbo.BlitFramebuffer(0, 0, record->width, record->height, 0, 0, record->width,
+                        record->height, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    SDL_GL_SwapWindow(record->window);
+    BindDrawingBuffer(record);
+    if (scissor) glEnable(GL_SCISSOR_TEST);
+  } else {
+    SDL_GL_SwapWindow(record->window);
+  }
+}
+
+int GLContextEnumModes(int* table, int capacity) {
+  if (!StartSDLVideo()) return 0;
+  int count = 0;
+  int modes = SDL_GetNumDisplayModes(0);
+  for (int i = 0; i < modes && count < capacity; ++i) {
+    SDL_DisplayMode mode{};
+    if (SDL_GetDisplayMode(0, i, &mode) != 0) break;
+    // Bits per pixel as stored: 32 for the usual 24-bit colour in 4 bytes.
+    int bits = SDL_BYTESPERPIXEL(mode.format) * 8;
+    if (bits < 16) continue;
+    table[count * 4 + 0] = mode.w;
+    table[count * 4 + 1] = mode.h;
+    table[count * 4 + 2] = bits;
+    table[count * 4 + 3] = mode.refresh_rate;
+    ++count;
+  }
+  return count;
+}
+
+GLContextRecord* GLContextCurrent() { return current_record; }
+
+GLContextRecord* GLContextForWindowId(unsigned window_id) {
+  if (window_id == 0) return nullptr;
+  for (GLContextRecord* record = context_list; record; record = record->next) {
+    if (record->window_id == window_id) return record;
+  }
+  return nullptr;
+}
+
+void GLWindowEvent(GLContextRecord* record, const SDL_Event& event) {
+  if (event.type != SDL_WINDOWEVENT) return;
+  switch (event.window.event) {
+    case SDL_WINDOWEVENT_FOCUS_LOST:
+      // A full-screen window gives the display back and gets out of the way.
+      if (record->kind == kKindFullScreen) {
+        SDL_SetWindowFullscreen(record->window, 0);
+        SDL_MinimizeWindow(record->window);
+        GLContextSetSwapInterval(0);
+      }
+      break;
+    case SDL_WINDOWEVENT_FOCUS_GAINED:
+      if (record->kind == kKindFullScreen &&
+          !(SDL_GetWindowFlags(record->window) & SDL_WINDOW_FULLSCREEN)) {
+        if (!SwitchDisplayMode(record)) throw TRuntimeError(kDisplayModeError);
+      }
+      break;
+    default:
+      // A close request leaves the window open: the AppTerminate event is all it does.
+      break;
+  }
+}

@@ -1,0 +1,56 @@
+// GL window and context layer on SDL2: the graphics window, its GL context and the
+// off-screen framebuffer that keeps the drawing across presented frames.
+// Used by the GL graphics driver (graphics/glgraphics.cpp) and by the SDL message pump,
+// which routes each window's events through GLWindowEvent. State: the context list.
+#pragma once
+
+struct SDL_Window;
+union SDL_Event;
+
+// One GL context and the window it draws into; TGLGraphics._context points at one.
+struct GLContextRecord {
+  GLContextRecord* next = nullptr;
+  // 0 shared hidden context, 1 attached to a foreign window, 2 own window on the desktop,
+  // 3 own full-screen window.
+  int kind = 0;
+  int width = 0;
+  int height = 0;
+  int depth = 0;
+  int hertz = 0;
+  int flags = 0;
+  SDL_Window* window = nullptr;
+  void* context = nullptr;  // SDL_GLContext
+  unsigned window_id = 0;
+  // Off-screen drawing buffer presented by copying it to the window at each swap; 0 when
+  // the GL lacks framebuffer objects and drawing goes to the window's back buffer.
+  unsigned framebuffer = 0;
+  unsigned colorbuffer = 0;
+  unsigned depthbuffer = 0;
+  // 1 when the window is on a display, 0 on the off-screen video driver.
+  int visible = 0;
+};
+
+// A desktop (depth 0) or full-screen window of the given client size with a GL context, or
+// null. Raises "GLGraphicsDriver failed to set display mode" when full screen is refused.
+GLContextRecord* GLContextCreate(int width, int height, int depth, int hertz, int flags);
+// A GL context on an existing native (X11) window, or null.
+GLContextRecord* GLContextAttach(int widget, int flags);
+// The record's settings; an attached window is measured again.
+void GLContextSettings(GLContextRecord* record, int& width, int& height, int& depth,
+                       int& hertz, int& flags);
+// Makes the record's context current (null: none); its framebuffer is bound for drawing
+// and reading.
+void GLContextMakeCurrent(GLContextRecord* record);
+// Unlinks the record, deletes its context and, for own windows, the window.
+void GLContextClose(GLContextRecord* record);
+// Presents the current record's drawing with swap interval 1 when sync is non-zero.
+void GLContextSwap(int sync);
+void GLContextSetSwapInterval(int interval);
+// Fills up to `capacity` entries of width, height, bits per pixel, refresh rate; returns
+// the count. Modes under 16 bits per pixel are skipped.
+int GLContextEnumModes(int* table, int capacity);
+GLContextRecord* GLContextCurrent();
+// The listed record whose window has this SDL window id, or null.
+GLContextRecord* GLContextForWindowId(unsigned window_id);
+// Window-procedure handling after the event translation (only for listed windows).
+void GLWindowEvent(GLContextRecord* record, const SDL_Event& event);
