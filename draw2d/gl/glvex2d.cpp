@@ -1,0 +1,467 @@
+// OpenGL 2D driver ("OpenGL"): the 2D layer's render driver over the GL graphics driver.
+// It exists so the front end can draw with OpenGL 1.1 immediate mode wherever a GL context
+// can be made (on a desktop or on the off-screen video driver), and it is selected at
+// start-up unless a later 2D driver takes over.
+// Depends on the 2D front end, the GL graphics driver and pixmaps.
+// State: the device state cache shared by all GL contexts (transform, colour bytes, blend,
+// bound texture, texturing flag) and the textures waiting to be deleted.
+#include "draw2d/gl/glvex2d.h"
+
+#include <GL/gl.h>
+#include <GL/glext.h>  // for GL_CLAMP_TO_EDGE beyond OpenGL 1.1
+
+#include <algorithm>  // for std::min
+#include <cmath>      // for std::sin, std::cos
+#include <cstdint>
+#include <vector>
+
+#include "draw2d/gl/glimageframe.h"
+#include "graphics/glgraphics.h"
+
+namespace {
+
+constexpr double kDegToRad = 0.017453292519943295;
+// Pixel centres sit half a unit inside each pixel; points and lines aim at them.
+constexpr double kPixelCentre = 0.5;
+constexpr int kMinOvalSegments = 12;
+
+class TGLVex2DDriver;
+
+// Device state, reset by ResetGLContext whenever a context becomes current.
+double tform_ix = 1, tform_iy = 0, tform_jx = 0, tform_jy = 1;
+uint8_t color4ub[4] = {255, 255, 255, 255};  // red, green, blue, alpha
+int applied_blend = 0;        // 0: none applied since the last reset
+GLuint bound_texture = 0;
+bool texturing = false;
+
+// Textures of the current generation whose frames are gone, deleted at the next creation.
+std::vector<GLuint> pending_deletions;
+int pending_generation = 0;
+
+TGLVex2DStats stats;
+
+void SetTexturing(bool enable) {
+  if (texturing == enable) return;
+  texturing = enable;
+  ++stats.texturing_switches;
+  if (enable) {
+    glEnable(GL_TEXTURE_2D);
+  } else {
+    glDisable(GL_TEXTURE_2D);
+  }
+}
+
+void BindTexture(GLuint name) {
+  if (bound_texture == name) return;
+  bound_texture = name;
+  ++stats.texture_binds;
+  glBindTexture(GL_TEXTURE_2D, name);
+}
+
+// Emits a local point through the transform, translated, rounded to float32 at the end.
+inline void TransformedVertex(double lx, double ly, double tx, double ty) {
+  glVertex2f(static_cast<float>(lx * tform_ix + ly * tform_iy + tx),
+             static_cast<float>(lx * tform_jx + ly * tform_jy + ty));
+}
+
+int NextPowerOfTwo(int n) {
+  int p = 1;
+  while (p < n) p <<= 1;
+  return p;
+}
+
+class TGLVex2DDriver : public TVex2DDriver {
+ public:
+  String ToString() const override { return u"OpenGL"; }
+
+  TGLVex2DDriver* Create() { return GLGraphicsDriver() ? this : nullptr; }
+
+  // Forgets the cached device state and sets the projection for the whole context.
+  void ResetGLContext(TVex2DGraphics& graphics) {
+    int width = 0, height = 0, depth = 0, hertz = 0, flags = 0;
+    graphics.GetSettings(width, height, depth, hertz, flags);
+    applied_blend = 0;
+    bound_texture = 0;
+    texturing = false;
+    glDisable(GL_TEXTURE_2D);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(0, width, height, 0, -1, 1);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glViewport(0, 0, width, height);
+  }
+
+  // --- context plumbing
+  std::vector<TGraphicsMode> GraphicsModes() override {
+    return GLGraphicsDriver()->GraphicsModes();
+  }
+
+  Ref<TGraphics> AttachGraphics(int widget, int flags) override {
+    Ref<TGraphics> context = GLGraphicsDriver()->AttachGraphics(widget, flags);
+    if (!context) return nullptr;
+    return TVex2DGraphics::Create(context, this);
+  }
+
+  Ref<TGraphics> CreateGraphics(int width, int height, int depth, int hertz,
+                                int flags) override {
+    Ref<TGraphics> context =
+        GLGraphicsDriver()->CreateGraphics(width, height, depth, hertz, flags);
+    if (!context) return nullptr;
+    return TVex2DGraphics::Create(context, this);
+  }
+
+  int SetGraphics(const Ref<TGraphics>& g) override {
+    if (!g) {
+      TVex2DGraphics::ClearCurrent();
+      return GLGraphicsDriver()->SetGraphics(nullptr);
+    }
+    // Note: anything but a 2D context here is a usage error.
+    auto& graphics = dynamic_cast<TVex2DGraphics&>(*g);
+    int result = GLGraphicsDriver()->SetGraphics(graphics._graphics);
+    ResetGLContext(graphics);
+    graphics.MakeCurrent();
+    return result;
+  }
+
+  int Flip(int sync) override { return GLGraphicsDriver()->Flip(sync); }
+
+  Ref<TImageFrame> CreateFrameFromPixmap(const Ref<TPixmap>& pixmap, int flags) override {
+    return TGLImageFrame::CreateFromPixmap(pixmap, flags);
+  }
+
+  // --- state
+  void SetBlend(int mode) override {
+    if (mode == applied_blend) return;
+    applied_blend = mode;
+    ++stats.blend_changes;
+    switch (mode) {
+      case BLEND_MASK:
+        glDisable(GL_BLEND);
+        glEnable(GL_ALPHA_TEST);
+        glAlphaFunc(GL_GEQUAL, 0.5f);
+        break;
+      case BLEND_ALPHA:
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+        glDisable(GL_ALPHA_TEST);
+        break;
+      case BLEND_ADDITIVE:
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_SRC_ALPHA, GL_ONE);
+        glDisable(GL_ALPHA_TEST);
+        break;
+      case BLEND_MULTIPLY:
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_DST_COLOR, GL_ZERO);
+        glDisable(GL_ALPHA_TEST);
+        break;
+      default:  // BlendSolid, and every unnamed code
+        glDisable(GL_BLEND);
+        glDisable(GL_ALPHA_TEST);
+        break;
+    }
+  }
+
+  void SetAlpha(float alpha) override {
+    if (alpha > 1.0f) alpha = 1.0f;
+    if (!(alpha >= 0.0f)) alpha = 0.0f;  // negative or not a number
+    // Note: the product is taken in float32 and truncated, so 0.0075 gives 1 and 0.1 gives 25.
+    float scaled = alpha * 255.0f;
+    color4ub[3] = static_cast<uint8_t>(static_cast<int>(scaled));
+    glColor4ubv(color4ub);
+  }
+
+  void SetColor(int red, int green, int blue) override {
+    color4ub[0] = ClampByte(red);
+    color4ub[1] = ClampByte(green);
+    color4ub[2] = ClampByte(blue);
+    glColor4ubv(color4ub);
+  }
+
+  void SetClsColor(int red, int green, int blue) override {
+    glClearColor(ClampByte(red) / 255.0f, ClampByte(green) / 255.0f, ClampByte(blue) / 255.0f,
+                 1.0f);
+  }
+
+  void SetViewport(int x, int y, int width, int height) override {
+    int context_height = CurrentGraphicsHeight();
+    if (x == 0 && y == 0 && width == CurrentGraphicsWidth() && height == context_height) {
+      glDisable(GL_SCISSOR_TEST);
+      return;
+    }
+    glEnable(GL_SCISSOR_TEST);
+    // Top-down rectangle flipped into GL's bottom-up window coordinates.
+    glScissor(x, context_height - y - height, width, height);
+  }
+
+  void SetTransform(float ix, float iy, float jx, float jy) override {
+    tform_ix = ix;
+    tform_iy = iy;
+    tform_jx = jx;
+    tform_jy = jy;
+  }
+
+  void SetLineWidth(float width) override { glLineWidth(width); }
+
+  void Cls() override { glClear(GL_COLOR_BUFFER_BIT); }
+
+  // --- shapes
+  void Plot(float x, float y) override {
+    SetTexturing(false);
+    glBegin(GL_POINTS);
+    glVertex2f(static_cast<float>(x + kPixelCentre), static_cast<float>(y + kPixelCentre));
+    glEnd();
+  }
+
+  void DrawLine(float x0, float y0, float x1, float y1, float tx, float ty) override {
+    SetTexturing(false);
+    glBegin(GL_LINES);
+    TransformedVertex(x0, y0, tx + kPixelCentre, ty + kPixelCentre);
+    TransformedVertex(x1, y1, tx + kPixelCentre, ty + kPixelCentre);
+    glEnd();
+  }
+
+  void DrawRect(float x0, float y0, float x1, float y1, float tx, float ty) override {
+    SetTexturing(false);
+    glBegin(GL_QUADS);
+    TransformedVertex(x0, y0, tx, ty);
+    TransformedVertex(x1, y0, tx, ty);
+    TransformedVertex(x1, y1, tx, ty);
+    TransformedVertex(x0, y1, tx, ty);
+    glEnd();
+  }
+
+  void DrawOval(float x0, float y0, float x1, float y1, float tx, float ty) override {
+    SetTexturing(false);
+    float xr = static_cast<float>((static_cast<double>(x1) - x0) * 0.5);
+    float yr = static_cast<float>((static_cast<double>(y1) - y0) * 0.5);
+    int segments = static_cast<int>(static_cast<float>(std::fabs(xr) + std::fabs(yr)));
+    if (segments < kMinOvalSegments) segments = kMinOvalSegments;
+    segments &= ~3;
+    float cx = static_cast<float>(static_cast<double>(x0) + xr);
+    float cy = static_cast<float>(static_cast<double>(y0) + yr);
+    glBegin(GL_POLYGON);
+    for (int i = 0; i < segments; ++i) {
+      double degrees = static_cast<float>(i * 360.0 / segments);
+      double radians = degrees * kDegToRad;
+      float x = static_cast<float>(cx + std::cos(radians) * xr);
+      double y = cy - std::sin(radians) * yr;  // kept in double, as the vertex sum is
+      TransformedVertex(x, y, tx, ty);
+    }
+    glEnd();
+  }
+
+  void DrawPoly(const std::vector<float>& points, float hx, float hy, float tx,
+                float ty) override {
+    if (points.size() < 6 || (points.size() & 1) != 0) return;
+    SetTexturing(false);
+    glBegin(GL_POLYGON);
+    for (size_t i = 0; i < points.size(); i += 2) {
+      TransformedVertex(static_cast<double>(points[i]) + hx,
+                        static_cast<double>(points[i + 1]) + hy, tx, ty);
+    }
+    glEnd();
+  }
+
+  // --- pixels
+  void DrawPixmap(const Ref<TPixmap>& pixmap, int x, int y) override {
+    int blend = applied_blend;
+    SetTexturing(false);
+    SetBlend(BLEND_SOLID);
+    Ref<TPixmap> source = pixmap;
+    if (source->format != PIXFMT_RGBA32) source = source->Convert(PIXFMT_RGBA32);
+    glPixelZoom(1.0f, -1.0f);
+    glRasterPos2i(0, 0);
+    // Moves the raster position by window pixels from the context's top-left corner.
+    glBitmap(0, 0, 0, 0, static_cast<float>(x), static_cast<float>(-y), nullptr);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, source->pitch / 4);
+    glDrawPixels(source->width, source->height, GL_RGBA, GL_UNSIGNED_BYTE, source->pixels);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    glPixelZoom(1.0f, 1.0f);
+    SetBlend(blend);
+  }
+
+  Ref<TPixmap> GrabPixmap(int x, int y, int width, int height) override {
+    int blend = applied_blend;
+    SetBlend(BLEND_SOLID);
+    Ref<TPixmap> read = TPixmap::Create(width, height, PIXFMT_RGBA32, 4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    glReadPixels(x, CurrentGraphicsHeight() - height - y, width, height, GL_RGBA,
+                 GL_UNSIGNED_BYTE, read->pixels);
+    // GL reads bottom row first; callers get row 0 on top.
+    Ref<TPixmap> flipped = PixmapFlip(read);
+    SetBlend(blend);
+    return flipped;
+  }
+
+  void SetResolution(float width, float height) override {
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(0, width, height, 0, -1, 1);
+    glMatrixMode(GL_MODELVIEW);
+  }
+
+ private:
+  static uint8_t ClampByte(int value) {
+    return static_cast<uint8_t>(value < 0 ? 0 : (value > 255 ? 255 : value));
+  }
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// TGLImageFrame
+
+Ref<TGLImageFrame> TGLImageFrame::CreateFromPixmap(const Ref<TPixmap>& pixmap, int flags) {
+  // 1. The texture size: powers of two the GL accepts, halved until it does.
+  int tex_width = NextPowerOfTwo(pixmap->width);
+  int tex_height = NextPowerOfTwo(pixmap->height);
+  for (;;) {
+    glTexImage2D(GL_PROXY_TEXTURE_2D, 0, 4, tex_width, tex_height, 0, GL_RGBA,
+                 GL_UNSIGNED_BYTE, nullptr);
+    GLint accepted = 0;
+    glGetTexLevelParameteriv(GL_PROXY_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &accepted);
+    if (accepted != 0) break;
+    if (tex_width == 1 && tex_height == 1) throw TRuntimeError("Unable to calculate tex size");
+    if (tex_width > 1) tex_width /= 2;
+    if (tex_height > 1) tex_height /= 2;
+  }
+
+  // 2. A pixmap too large for the texture is shrunk to fit.
+  Ref<TPixmap> source = pixmap;
+  if (tex_width < source->width || tex_height < source->height) {
+    source = PixmapResize(source, std::min(source->width, tex_width),
+                          std::min(source->height, tex_height));
+  }
+  int width = source->width, height = source->height;
+
+  // 3. A smaller pixmap is padded with copies of its last column and row, so filtered
+  // sampling at its edge does not pick up texels from outside it.
+  if (tex_width > width || tex_height > height) {
+    Ref<TPixmap> padded = TPixmap::Create(tex_width, tex_height, PIXFMT_RGBA32, 4);
+    padded->ClearPixels(0);
+    padded->Paste(source, 0, 0);
+    if (width < tex_width) padded->Paste(source->Window(width - 1, 0, 1, height), width, 0);
+    if (height < tex_height) {
+      padded->Paste(source->Window(0, height - 1, width, 1), 0, height);
+    }
+    if (width < tex_width && height < tex_height) {
+      padded->Paste(source->Window(width - 1, height - 1, 1, 1), width, height);
+    }
+    source = padded;
+  } else if (source->format != PIXFMT_RGBA32) {
+    source = source->Convert(PIXFMT_RGBA32);
+  }
+
+  // 4. The texture name; names left by frames of this generation go now.
+  GLuint name = 0;
+  glGenTextures(1, &name);
+  if (graphicsGeneration == pending_generation) {
+    for (GLuint old : pending_deletions) {
+      if (bound_texture == old) bound_texture = 0;
+      glDeleteTextures(1, &old);
+    }
+  }
+  pending_deletions.clear();
+  pending_generation = graphicsGeneration;
+
+  BindTexture(name);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+  bool filtered = (flags & IMAGEFLAG_FILTERED) != 0;
+  bool mipmapped = (flags & IMAGEFLAG_MIPMAPPED) != 0;
+  if (filtered) {
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER,
+                    mipmapped ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
+  } else {
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER,
+                    mipmapped ? GL_NEAREST_MIPMAP_NEAREST : GL_NEAREST);
+  }
+  {
+    int level = 0, w = tex_width, h = tex_height;
+    for (;;) {
+      glTexImage2D(GL_TEXTURE_2D, level, GL_RGBA8, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                   nullptr);
+      if (!mipmapped || (w == 1 && h == 1)) break;
+      if (w > 1) w /= 2;
+      if (h > 1) h /= 2;
+      ++level;
+    }
+  }
+
+  // 5. Upload level 0 and, mipmapped, each halved level down to 1 x 1.
+  {
+    Ref<TPixmap> level_pixmap = source;
+    int level = 0;
+    for (;;) {
+      glPixelStorei(GL_UNPACK_ROW_LENGTH,
+                    level_pixmap->pitch / BytesPerPixel[level_pixmap->format]);
+      glTexSubImage2D(GL_TEXTURE_2D, level, 0, 0, level_pixmap->width, level_pixmap->height,
+                      GL_RGBA, GL_UNSIGNED_BYTE, level_pixmap->pixels);
+      if (!mipmapped || (level_pixmap->width == 1 && level_pixmap->height == 1)) break;
+      int w = level_pixmap->width > 1 ? level_pixmap->width / 2 : 1;
+      int h = level_pixmap->height > 1 ? level_pixmap->height / 2 : 1;
+      level_pixmap = PixmapResize(level_pixmap, w, h);
+      ++level;
+    }
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+  }
+
+  // 6. The frame.
+  auto frame = std::make_shared<TGLImageFrame>();
+  frame->name = static_cast<int>(name);
+  frame->uscale = 1.0f / static_cast<float>(tex_width);
+  frame->vscale = 1.0f / static_cast<float>(tex_height);
+  frame->u1 = static_cast<float>(width) * frame->uscale;
+  frame->v1 = static_cast<float>(height) * frame->vscale;
+  frame->seq = graphicsGeneration;
+  return frame;
+}
+
+TGLImageFrame::~TGLImageFrame() {
+  // Note: a frame of an older generation belongs to a context that is gone with its names.
+  if (name != 0 && seq == pending_generation) {
+    pending_deletions.push_back(static_cast<GLuint>(name));
+  }
+}
+
+void TGLImageFrame::Draw(float x0, float y0, float x1, float y1, float tx, float ty, float sx,
+                         float sy, float sw, float sh) {
+  BindTexture(static_cast<GLuint>(name));
+  SetTexturing(true);
+  float s0 = sx * uscale, s1 = (sx + sw) * uscale;
+  float t0 = sy * vscale, t1 = (sy + sh) * vscale;
+  glBegin(GL_QUADS);
+  glTexCoord2f(s0, t0);
+  TransformedVertex(x0, y0, tx, ty);
+  glTexCoord2f(s1, t0);
+  TransformedVertex(x1, y0, tx, ty);
+  glTexCoord2f(s1, t1);
+  TransformedVertex(x1, y1, tx, ty);
+  glTexCoord2f(s0, t1);
+  TransformedVertex(x0, y1, tx, ty);
+  glEnd();
+}
+
+// ---------------------------------------------------------------------------------------
+
+TVex2DDriver* GLVex2DDriver() {
+  // Driver singletons live for the whole process.
+  static TGLVex2DDriver* driver = (new TGLVex2DDriver())->Create();
+  return driver;
+}
+
+const TGLVex2DStats& GLVex2DStats() { return stats; }
+
+void StartGLVex2D() {
+  static bool started = false;
+  if (started) return;
+  started = true;
+  StartDraw2D();
+  StartGLGraphics();
+  if (TVex2DDriver* driver = GLVex2DDriver()) SelectGraphicsDriver(driver, 2);
+}
