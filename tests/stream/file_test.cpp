@@ -13,6 +13,8 @@
 #include "stream/stream.h"
 #include "temp_dir.h"
 
+using namespace stream_test;
+
 namespace {
 
 Ref<Object> Url(const String& text) { return std::make_shared<TStringObject>(text); }

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <string>
 
+namespace stream_test {
+
 class TempDir {
  public:
   TempDir() {
@@ -39,3 +41,5 @@ inline std::string ReadFileBytes(const std::string& name) {
   std::ifstream in(name, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+}  // namespace stream_test

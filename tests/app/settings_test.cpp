@@ -1,0 +1,274 @@
+// Settings file: the table the sheet builder reads from "settings.ini", its aliases,
+// defaults and conversions, the seed setting and the refusal of unusable values. Every test
+// writes its own "settings.ini" in a fresh temporary folder.
+#include <sys/stat.h>  // for mkdir, chmod
+#include <unistd.h>    // for symlink
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "app/settings.h"
+#include "stream/console.h"
+#include "stream/temp_dir.h"
+
+using namespace stream_test;
+
+namespace {
+
+void WriteSettings(const std::string& content) { WriteFileBytes("settings.ini", content); }
+
+// Reads the settings and gives the refusal message, or "" when none was raised.
+std::string RefusalOf(const std::string& content) {
+  WriteSettings(content);
+  try {
+    ReadSheetSettings();
+  } catch (const TSettingsError& error) {
+    return error.what();
+  }
+  return std::string();
+}
+
+}  // namespace
+
+TEST(SettingsDefaults, NoFileOrAFolderLeavesEveryDefaultAndNoTrace) {
+  TempDir dir;
+  std::vector<String> traces;
+  SetDebugTraceHook([&traces](const String& text) { traces.push_back(text); });
+  ReadSheetSettings();
+  EXPECT_EQ(setting_count, 0);
+  EXPECT_EQ(sheet_width, 512);
+  EXPECT_EQ(sheet_height, 512);
+  EXPECT_EQ(sprite_width, 64);
+  EXPECT_EQ(sprite_height, 64);
+  EXPECT_EQ(scale_mode, SCALE_NONE);
+  EXPECT_EQ(output_name, u"Out");
+  EXPECT_FALSE(random_seed.has_value());
+
+  mkdir("settings.ini", 0755);
+  ReadSheetSettings();
+  EXPECT_EQ(setting_count, 0);
+  EXPECT_TRUE(traces.empty());
+  SetDebugTraceHook(nullptr);
+}
+
+TEST(SettingsDefaults, EmptyFileIsTracedAndStoresNothing) {
+  TempDir dir;
+  std::vector<String> traces;
+  SetDebugTraceHook([&traces](const String& text) { traces.push_back(text); });
+  WriteSettings("");
+  ReadSheetSettings();
+  SetDebugTraceHook(nullptr);
+  EXPECT_EQ(traces, std::vector<String>{u"Found ini file"});
+  EXPECT_EQ(setting_count, 0);
+  EXPECT_EQ(sprite_width, 64);
+  EXPECT_EQ(output_name, u"Out");
+}
+
+TEST(SettingsDefaults, EachReadStartsAfresh) {
+  TempDir dir;
+  WriteSettings("Width=32\nOutput=first\nSeed=5\n");
+  ReadSheetSettings();
+  EXPECT_EQ(sprite_width, 32);
+  EXPECT_EQ(random_seed, 5);
+  WriteSettings("Height=16\n");
+  ReadSheetSettings();
+  EXPECT_EQ(setting_count, 1);
+  EXPECT_EQ(sprite_width, 64);
+  EXPECT_EQ(sprite_height, 16);
+  EXPECT_EQ(output_name, u"Out");
+  EXPECT_FALSE(random_seed.has_value());
+}
+
+TEST(SettingsKeys, CaseAndSpacesDoNotMatter) {
+  TempDir dir;
+  for (const char* line : {"Width = 32", "width=32", "   W I d  th  =   32   ", "\tWIDTH=32"}) {
+    WriteSettings(line);
+    ReadSheetSettings();
+    EXPECT_EQ(sprite_width, 32) << line;
+    EXPECT_EQ(sprite_height, 64) << line;
+  }
+  WriteSettings("sprite   WIDTH=20\r\nSHEET height = 300\r\nscreen width=200");
+  ReadSheetSettings();
+  EXPECT_EQ(sprite_width, 20);
+  EXPECT_EQ(sheet_height, 300);
+  EXPECT_EQ(sheet_width, 200);  // last line counts without a line end
+}
+
+TEST(SettingsKeys, LastMatchingLineWinsWhateverTheAlias) {
+  TempDir dir;
+  WriteSettings("Size=48\nHeight=16\n");
+  ReadSheetSettings();
+  EXPECT_EQ(sprite_width, 48);
+  EXPECT_EQ(sprite_height, 16);
+
+  WriteSettings("Height=16\nSize=48\n");
+  ReadSheetSettings();
+  EXPECT_EQ(sprite_width, 48);
+  EXPECT_EQ(sprite_height, 48);
+
+  WriteSettings("Sheet Width=100\nScreen Width=300\nSheet Width=200\n");
+  ReadSheetSettings();
+  EXPECT_EQ(sheet_width, 200);
+}
+
+TEST(SettingsKeys, LinesWithoutEqualsAndRemarksAreNotSettings) {
+  TempDir dir;
+  WriteSettings("[Sheet]\n\nWidth 40\n;Width=16\n# Height=8\nHeight=24\n");
+  ReadSheetSettings();
+  EXPECT_EQ(setting_count, 3);
+  EXPECT_EQ(setting_keys[1], u";width");
+  EXPECT_EQ(setting_keys[2], u"#height");
+  EXPECT_EQ(sprite_width, 64);
+  EXPECT_EQ(sprite_height, 24);
+}
+
+TEST(SettingsKeys, FreeSlotKeySetsEverySetting) {
+  TempDir dir;
+  WriteSettings("-1=48\n");
+  ReadSheetSettings();
+  EXPECT_EQ(sheet_width, 48);
+  EXPECT_EQ(sheet_height, 48);
+  EXPECT_EQ(sprite_width, 48);
+  EXPECT_EQ(sprite_height, 48);
+  EXPECT_EQ(scale_mode, SCALE_NONE);
+  EXPECT_EQ(output_name, u"48");
+  EXPECT_EQ(random_seed, 48);  // the seed lookup has free slots too
+}
+
+TEST(SettingsKeys, OnlyTheFirst501PairsAreStored) {
+  TempDir dir;
+  std::string content;
+  for (int i = 1; i <= 501; ++i) content += "Output=name" + std::to_string(i) + "\n";
+  content += "Output=late\nWidth=8\n";
+  WriteSettings(content);
+  ReadSheetSettings();
+  EXPECT_EQ(setting_count, 501);
+  EXPECT_EQ(output_name, u"name501");
+  EXPECT_EQ(sprite_width, 64);
+}
+
+TEST(SettingsValues, OutputNameIsCutAtSecondEqualsAndCleaned) {
+  TempDir dir;
+  WriteSettings("Output = a=b\n");
+  ReadSheetSettings();
+  EXPECT_EQ(output_name, u"a");
+
+  WriteSettings("Save As=my:sprites?\n");
+  ReadSheetSettings();
+  EXPECT_EQ(output_name, u"my_sprites_");
+
+  WriteSettings("Filename= \"quoted name\" \n");
+  ReadSheetSettings();
+  EXPECT_EQ(output_name, u"quoted name");
+
+  EXPECT_EQ(CleanOutputName(u"a/b\\c;d:e*f?g!h\"i.j"), u"a_b_c_d_e_f_g_hi.j");
+}
+
+TEST(SettingsValues, NumbersInEveryNotation) {
+  TempDir dir;
+  WriteSettings("Width=$20\nHeight=%1000\nSheet Width=12px\nSheet Height= +640\n");
+  ReadSheetSettings();
+  EXPECT_EQ(sprite_width, 32);
+  EXPECT_EQ(sprite_height, 8);
+  EXPECT_EQ(sheet_width, 12);
+  EXPECT_EQ(sheet_height, 640);
+
+  EXPECT_EQ(ParseInt(u"-8"), -8);
+  EXPECT_EQ(ParseInt(u"  \t42"), 42);
+  EXPECT_EQ(ParseInt(u"$fF"), 255);
+  EXPECT_EQ(ParseInt(u"-$10"), -16);
+  EXPECT_EQ(ParseInt(u"%1021"), 2);
+  EXPECT_EQ(ParseInt(u"12abc"), 12);
+  EXPECT_EQ(ParseInt(u"abc"), 0);
+  EXPECT_EQ(ParseInt(u""), 0);
+  EXPECT_EQ(ParseInt(u"$"), 0);
+  EXPECT_EQ(ParseInt(u"- 5"), 0);
+  EXPECT_EQ(ParseInt(u"2147483647"), 2147483647);
+}
+
+TEST(SettingsValues, ScaleWords) {
+  TempDir dir;
+  const std::pair<const char*, int> cases[] = {
+      {"Make=grow", SCALE_GROW},      {"Rescale=True", SCALE_GROW},
+      {"Make=Larger", SCALE_GROW},    {"make=BIGGER", SCALE_GROW},
+      {"Make=smaller", SCALE_SHRINK}, {"Rescale = Shrink ", SCALE_SHRINK},
+      {"Make=yes", SCALE_NONE},       {"Make=grow!", SCALE_NONE},
+  };
+  for (const auto& [line, expected] : cases) {
+    WriteSettings(line);
+    ReadSheetSettings();
+    EXPECT_EQ(scale_mode, expected) << line;
+  }
+}
+
+TEST(SettingsValues, SplitFieldTakesTrimmedFields) {
+  EXPECT_EQ(SplitField(u"  key = v = w ", u"=", 1), u"key ");
+  EXPECT_EQ(SplitField(u"  key = v = w ", u"=", 2), u" v ");
+  EXPECT_EQ(SplitField(u"  key = v = w ", u"=", 3), u" w");
+  EXPECT_EQ(SplitField(u"key=", u"=", 2), u"");
+  EXPECT_EQ(SplitField(u"novalue", u"=", 2), u"");
+}
+
+TEST(SettingsValues, LookupsFallBackToTheirDefaults) {
+  TempDir dir;
+  WriteSettings("Colour=red\nDepth=$10\n");
+  ReadSheetSettings();
+  EXPECT_EQ(SettingInt(7, u"Missing"), 7);
+  EXPECT_EQ(SettingInt(7, u"Missing", u" DEP TH "), 16);
+  EXPECT_EQ(SettingString(u"none", u"x", u"y", u"z", u"w", u"v", u"u", u"colour"), u"red");
+}
+
+TEST(SettingsSeed, SeedUnderEitherKey) {
+  TempDir dir;
+  WriteSettings("Seed=1234\n");
+  ReadSheetSettings();
+  EXPECT_EQ(random_seed, 1234);
+
+  WriteSettings("random seed = $FF\nSeed=abc\n");
+  ReadSheetSettings();
+  ASSERT_TRUE(random_seed.has_value());
+  EXPECT_EQ(*random_seed, 0);  // last line wins, letters give 0
+
+  WriteSettings("Random Seed=-7\nWidth=32\n");
+  ReadSheetSettings();
+  EXPECT_EQ(random_seed, -7);
+  EXPECT_EQ(sprite_width, 32);
+}
+
+TEST(SettingsRefusals, SizesBelowOneAreRefusedWithOneClearLine) {
+  TempDir dir;
+  EXPECT_EQ(RefusalOf("Width=0\n"), "sprite width must be at least 1 (got 0)");
+  EXPECT_EQ(RefusalOf("Width=-8\n"), "sprite width must be at least 1 (got -8)");
+  EXPECT_EQ(RefusalOf("Size=0\n"), "sprite width must be at least 1 (got 0)");
+  EXPECT_EQ(RefusalOf("Height=abc\n"), "sprite height must be at least 1 (got 0)");
+  EXPECT_EQ(RefusalOf("Sheet Width=0\n"), "sheet width must be at least 1 (got 0)");
+  EXPECT_EQ(RefusalOf("Screen Height=-$10\n"), "sheet height must be at least 1 (got -16)");
+  EXPECT_EQ(RefusalOf("Width=1\nHeight=1\nSheet Width=1\nSheet Height=1\n"), "");
+}
+
+TEST(SettingsRefusals, FileThatCannotBeOpenedIsRefused) {
+  TempDir dir;
+  // Without privileges a file with no permissions will do; a privileged user opens that,
+  // so fall back on a kernel file that refuses reading to everyone.
+  WriteSettings("Width=32\n");
+  chmod("settings.ini", 0);
+  if (FILE* probe = fopen("settings.ini", "rb")) {
+    fclose(probe);
+    remove("settings.ini");
+    const char* refusing = "/proc/sys/vm/drop_caches";
+    FILE* check = fopen(refusing, "rb");
+    if (check) fclose(check);
+    if (check || symlink(refusing, "settings.ini") != 0) {
+      GTEST_SKIP() << "no file here is both regular and unreadable";
+    }
+  }
+  ASSERT_EQ(GetFileType(u"settings.ini"), FILETYPE_FILE);
+  try {
+    ReadSheetSettings();
+    FAIL() << "an unreadable settings.ini was accepted";
+  } catch (const TSettingsError& error) {
+    EXPECT_STREQ(error.what(), "settings.ini exists but cannot be opened for reading");
+  }
+}
