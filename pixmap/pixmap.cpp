@@ -185,6 +185,7 @@ void ReduceRowFromRGBA(const uint8_t* s, uint8_t* d, int destinationFormat, int 
 // Copies count pixels of one format. Note: memmove, because Paste may copy a window of a
 // pixmap onto an overlapping part of the same pixmap.
 void CopyPixelRow(const uint8_t* source, uint8_t* destination, int format, int count) {
+  if (count <= 0) return;  // an empty pixmap's rows may start at a null address
   std::memmove(destination, source, static_cast<std::size_t>(count) * BytesPerPixel[format]);
 }
 
@@ -444,7 +445,13 @@ Ref<TPixmap> PixmapLoad(const Ref<Object>& url) {
   if (!stream) return nullptr;
   struct CloseOnExit {
     TStream* stream;
-    ~CloseOnExit() { stream->Close(); }
+    ~CloseOnExit() {
+      try {
+        stream->Close();
+      } catch (...) {
+        // a loader's outcome matters more than a failed close of a read-only stream
+      }
+    }
   } closer{stream.get()};
 
   int64_t start = stream->Pos();

@@ -172,6 +172,20 @@ TEST_F(PngTest, UnopenableTargetsGiveZeroAndCreateNothing) {
   EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"taken.png"}));
 }
 
+TEST_F(PngTest, ALibpngErrorGivesZeroAndKeepsThePreviousFile) {
+  // libpng refuses rows wider than a million pixels.
+  Ref<TPixmap> tooWide = PixmapCreate(1000001, 1, PIXFMT_GREY8);
+  tooWide->ClearPixels(0);
+  const std::vector<uint8_t> previous = {1, 2, 3};
+  WriteFile(dir.path / "wide.png", previous);
+  EXPECT_EQ(PixmapSavePNG(tooWide, dir.File("wide.png"), 5), 0);
+  EXPECT_EQ(ReadFile(dir.path / "wide.png"), previous);
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"wide.png"}));
+  // The module is left clean: the next save works.
+  ASSERT_EQ(PixmapSavePNG(Noise(3, 3), dir.File("wide.png"), 5), 1);
+  ExpectSamePixels(PixmapLoad(dir.File("wide.png")), Noise(3, 3));
+}
+
 TEST_F(PngTest, EmptyPixmapsAreNotSaved) {
   EXPECT_EQ(PixmapSavePNG(PixmapCreate(0, 5, PIXFMT_RGBA32), dir.File("e.png"), 5), 0);
   EXPECT_EQ(PixmapSavePNG(PixmapCreate(5, 0, PIXFMT_RGBA32), dir.File("e.png"), 5), 0);
