@@ -1,0 +1,205 @@
+// The graphics window on a real X server: a private Xvfb started by the tests themselves.
+// Checks placement, caption and class, key codes of real key presses sent with xdotool,
+// a close request, and that presented drawing reaches the window.
+// gtest first: the X11 headers define macros (None, Bool) that its templates also name.
+#include <gtest/gtest.h>
+
+#include <GL/gl.h>
+#include <SDL.h>
+#include <SDL_syswm.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include <cstdio>
+#include <cstring>
+#include <cstdlib>
+#include <string>
+
+#include "graphics/glgraphics.h"
+#include "graphics/input.h"
+#include "graphics/system.h"
+#include "graphics/platform/glcontext.h"
+
+namespace {
+
+constexpr int kScreenWidth = 1024;
+constexpr int kScreenHeight = 768;
+
+pid_t xvfb_pid = 0;
+bool xvfb_running = false;
+
+// Starts Xvfb on the first free display and points DISPLAY at it.
+class XvfbEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (access("/usr/bin/Xvfb", X_OK) != 0) return;
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    xvfb_pid = fork();
+    if (xvfb_pid == 0) {
+      close(fds[0]);
+      std::string fd = std::to_string(fds[1]);
+      std::string screen = std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24";
+      int null = open("/dev/null", O_WRONLY);
+      dup2(null, 2);
+      execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
+            "-nolisten", "tcp", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    char number[32] = {};
+    ssize_t got = read(fds[0], number, sizeof number - 1);
+    close(fds[0]);
+    if (got <= 0) return;
+    std::string display = ":" + std::string(number, strcspn(number, "\n"));
+    setenv("DISPLAY", display.c_str(), 1);
+    unsetenv("WAYLAND_DISPLAY");
+    xvfb_running = true;
+  }
+  void TearDown() override {
+    if (xvfb_pid > 0) {
+      kill(xvfb_pid, SIGTERM);
+      waitpid(xvfb_pid, nullptr, 0);
+    }
+  }
+};
+
+const auto* environment = ::testing::AddGlobalTestEnvironment(new XvfbEnvironment);
+
+std::string RunCommand(const std::string& command) {
+  std::string output;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return output;
+  char buffer[512];
+  while (fgets(buffer, sizeof buffer, pipe)) output += buffer;
+  pclose(pipe);
+  return output;
+}
+
+int FieldAfter(const std::string& text, const std::string& label) {
+  size_t at = text.find(label);
+  if (at == std::string::npos) return -1;
+  return std::atoi(text.c_str() + at + label.size());
+}
+
+// Polls for up to two seconds until `done` holds.
+template <class Condition>
+bool PollUntil(Condition done) {
+  for (int i = 0; i < 200; ++i) {
+    if (done()) return true;
+    SleepMillis(10);
+  }
+  return false;
+}
+
+class X11WindowTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!xvfb_running) return;
+    StartGLGraphics();
+  }
+  void SetUp() override {
+    if (!xvfb_running) GTEST_SKIP() << "Xvfb is not installed";
+    SelectGraphicsDriver(GLGraphicsDriver(), 2);
+    g = OpenGraphics(200, 100, 0, 60, 0);
+    ASSERT_TRUE(g) << SDL_GetError();
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    ASSERT_TRUE(SDL_GetWindowWMInfo(GLContextCurrent()->window, &info));
+    window = info.info.x11.window;
+    id = std::to_string(window);
+  }
+  void TearDown() override { CloseOpenedGraphics(); }
+  Ref<TGraphics> g;
+  Window window = 0;
+  std::string id;
+};
+
+TEST_F(X11WindowTest, ClientAreaIsExactAndCentred) {
+  EXPECT_EQ(CurrentGraphicsVisible(), 1);
+  std::string info = RunCommand("xwininfo -id " + id);
+  EXPECT_EQ(FieldAfter(info, "Width: "), 200) << info;
+  EXPECT_EQ(FieldAfter(info, "Height: "), 100);
+  EXPECT_EQ(FieldAfter(info, "Absolute upper-left X: "), kScreenWidth / 2 - 100);
+  EXPECT_EQ(FieldAfter(info, "Absolute upper-left Y: "), kScreenHeight / 2 - 50);
+  // Fixed size: the size hints pin the minimum and the maximum to the client size.
+  std::string hints = RunCommand("xprop -id " + id + " WM_NORMAL_HINTS");
+  EXPECT_NE(hints.find("program specified minimum size: 200 by 100"), std::string::npos) << hints;
+  EXPECT_NE(hints.find("program specified maximum size: 200 by 100"), std::string::npos);
+}
+
+TEST_F(X11WindowTest, CaptionAndClass) {
+  std::string props = RunCommand("xprop -id " + id + " WM_NAME WM_CLASS");
+  EXPECT_NE(props.find("WM_NAME(STRING) = \"Corvane Application\""), std::string::npos) << props;
+  EXPECT_NE(props.find("\"Corvane GLGraphics\""), std::string::npos) << props;
+}
+
+TEST_F(X11WindowTest, RealKeyPressesArriveAsVirtualKeyCodes) {
+  RunCommand("xdotool windowfocus --sync " + id);
+  // Let the focus events (a resume, which flushes the key state) arrive first.
+  for (int i = 0; i < 10; ++i) {
+    SleepMillis(10);
+    SystemPoll();
+  }
+  FlushKeyState();
+  RunCommand("xdotool keydown Shift_L keydown Shift_R key Escape key r");
+  int escape = 0, r = 0;
+  ASSERT_TRUE(PollUntil([&] {
+    escape += KeyHitCount(27);
+    r += KeyHitCount(82);
+    return escape && r && IsKeyDown(160) && IsKeyDown(161);
+  })) << "escape " << escape << " r " << r;
+  EXPECT_EQ(escape, 1);
+  EXPECT_EQ(r, 1);
+  EXPECT_EQ(KeyHitCount(16), 0);
+  RunCommand("xdotool keyup Shift_R keyup Shift_L");
+  EXPECT_TRUE(PollUntil([] { return IsKeyDown(160) == 0 && IsKeyDown(161) == 0; }));
+}
+
+TEST_F(X11WindowTest, CloseRequestLeavesTheWindowOpen) {
+  // What a window manager's close box sends: WM_PROTOCOLS / WM_DELETE_WINDOW.
+  Display* display = XOpenDisplay(nullptr);
+  ASSERT_NE(display, nullptr);
+  XEvent message{};
+  message.xclient.type = ClientMessage;
+  message.xclient.window = window;
+  message.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+  message.xclient.format = 32;
+  message.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+  message.xclient.data.l[1] = CurrentTime;
+  XSendEvent(display, window, False, NoEventMask, &message);
+  XFlush(display);
+  XCloseDisplay(display);
+  EXPECT_TRUE(PollUntil([] { return AppTerminateRequested() == 1; }));
+  std::string info = RunCommand("xwininfo -id " + id);
+  EXPECT_NE(info.find("IsViewable"), std::string::npos) << info;
+  EXPECT_EQ(CurrentGraphicsWidth(), 200);
+}
+
+TEST_F(X11WindowTest, PresentedDrawingReachesTheWindowAndStays) {
+  glDisable(GL_SCISSOR_TEST);
+  glClearColor(0.0f, 1.0f, 0.0f, 1.0f);
+  glClear(GL_COLOR_BUFFER_BIT);
+  Flip(0);
+  Flip(0);  // a second swap must not bring back an older buffer
+  glFinish();
+  Display* display = XOpenDisplay(nullptr);
+  ASSERT_NE(display, nullptr);
+  XImage* image = XGetImage(display, window, 0, 0, 200, 100, AllPlanes, ZPixmap);
+  ASSERT_NE(image, nullptr);
+  unsigned long middle = XGetPixel(image, 100, 50);
+  XDestroyImage(image);
+  XCloseDisplay(display);
+  EXPECT_EQ(middle & 0xFFFFFF, 0x00FF00u);
+  unsigned char pixel[4] = {};
+  glReadPixels(10, 10, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel);
+  EXPECT_EQ(pixel[1], 255);
+  EXPECT_EQ(pixel[3], 255);
+}
+
+}  // namespace
