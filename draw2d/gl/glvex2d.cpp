@@ -35,7 +35,9 @@ GLuint bound_texture = 0;
 bool texturing = false;
 
 // Textures of the current generation whose frames are gone, deleted at the next creation.
-std::vector<GLuint> pending_deletions;
+// Note: frames held by other modules' statics die at process exit, possibly after this
+// file's statics, so the list is never destroyed.
+std::vector<GLuint>& pending_deletions = *new std::vector<GLuint>();
 int pending_generation = 0;
 
 TGLVex2DStats stats;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>  // for unsetenv
 
 #include "draw2d/draw2d.h"
 #include "draw2d/font.h"
@@ -23,6 +24,7 @@ TRecordingDriver& Recorder() {
 class FrontEnd : public ::testing::Test {
  protected:
   void SetUp() override {
+    unsetenv("DISPLAY");  // the graphics module may start SDL: never on a real display
     StartDraw2D();
     SelectGraphicsDriver(&Recorder(), 2);
     context = OpenGraphics(kWidth, kHeight, 0, 0, 0);
