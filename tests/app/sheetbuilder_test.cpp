@@ -1,0 +1,169 @@
+// Program flow through the recording 2D driver: the order of operations per cell, the grid
+// and its strips, the seeding with the warm-up draws, the refusal of unusable settings before
+// any window, and the closing message drawn after the grab.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/output.h"
+#include "app/settings.h"
+#include "app/sheetbuilder.h"
+#include "app/sprite.h"
+#include "app_test_support.h"
+#include "draw2d/draw2d.h"
+#include "draw2d/recording_driver.h"
+#include "graphics/graphics.h"
+#include "pixmap/png/png.h"
+#include "random/random.h"
+#include "stream/stream.h"
+
+namespace {
+
+void NoPause(int) {}
+
+class SheetBuilderTest : public ::testing::Test {
+ protected:
+  static TRecordingDriver* recorder;
+
+  static void SetUpTestSuite() {
+    StartStream();
+    StartPixmap();
+    StartPNG();
+    StartRandom();
+    StartGraphics();
+    StartDraw2D();
+    recorder = new TRecordingDriver;
+  }
+  void SetUp() override {
+    sprite_boundary_sleep = NoPause;
+    SelectGraphicsDriver(recorder, 2);
+    recorder->Clear();
+    hue_counter = 0;
+  }
+
+  // Index of the first record of the kind at or after `from`, or the record count.
+  static size_t Find(DrawOp op, size_t from = 0) {
+    const auto& records = recorder->records;
+    while (from < records.size() && records[from].op != op) ++from;
+    return from;
+  }
+
+  ScratchDir dir;
+};
+TRecordingDriver* SheetBuilderTest::recorder = nullptr;
+
+TEST_F(SheetBuilderTest, EachCellIsSelectedFilledWithTheKeyColourThenDrawnAndPresented) {
+  dir.Write("settings.ini", "Sheet Width=80\nSheet Height=40\nSprite Size=32\nSeed=5\n");
+  ASSERT_EQ(RunSheetBuilder(), 0);
+  EXPECT_EQ(cells_across, 2);
+  EXPECT_EQ(cells_down, 1);
+
+  const auto& records = recorder->records;
+  const size_t open = Find(DrawOp::CreateGraphics);
+  ASSERT_LT(open, records.size());
+  EXPECT_EQ(records[open].a[0], 80);
+  EXPECT_EQ(records[open].a[1], 40);
+  EXPECT_EQ(records[open].a[2], 0);
+  EXPECT_EQ(records[open].a[3], 60);
+
+  size_t at = Find(DrawOp::Cls, open);
+  ASSERT_LT(at, records.size());
+  for (int cell = 0; cell < 2; ++cell) {
+    // The cell's viewport, then the key colour over the whole cell at the cell's origin.
+    at = Find(DrawOp::SetViewport, at);
+    ASSERT_LT(at, records.size());
+    EXPECT_EQ(records[at].a[0], 32 * cell);
+    EXPECT_EQ(records[at].a[1], 0);
+    EXPECT_EQ(records[at].a[2], 32);
+    EXPECT_EQ(records[at].a[3], 32);
+    at = Find(DrawOp::DrawRect, at);
+    ASSERT_LT(at, records.size());
+    const DrawRecord& colour = *std::find_if(
+        std::make_reverse_iterator(records.begin() + at), records.rend(),
+        [](const DrawRecord& r) { return r.op == DrawOp::SetColor; });
+    EXPECT_EQ(colour.a[0], 255);
+    EXPECT_EQ(colour.a[1], 0);
+    EXPECT_EQ(colour.a[2], 255);
+    EXPECT_EQ(records[at].a[2], 32);
+    EXPECT_EQ(records[at].a[3], 32);
+    EXPECT_EQ(records[at].a[4], 32 * cell);  // translation = the cell's origin
+    // The sprite's black fill comes next, then its lines.
+    at = Find(DrawOp::DrawRect, at + 1);
+    ASSERT_LT(at, Find(DrawOp::DrawLine, at));
+    // After the sprite: the whole window again, then the cell's presentation.
+    at = Find(DrawOp::SetViewport, at);
+    ASSERT_LT(at, records.size());
+    EXPECT_EQ(records[at].a[0], 0);
+    EXPECT_EQ(records[at].a[2], 80);
+    EXPECT_EQ(records[at].a[3], 40);
+    const size_t flip = Find(DrawOp::Flip, at);
+    ASSERT_LT(flip, records.size());
+    EXPECT_GT(Find(DrawOp::DrawLine, at), flip);
+    at = flip;
+  }
+  // The grab covers the whole sheet and comes before the closing message.
+  const size_t grab = Find(DrawOp::GrabPixmap, at);
+  ASSERT_LT(grab, records.size());
+  EXPECT_EQ(records[grab].a[2], 80);
+  EXPECT_EQ(records[grab].a[3], 40);
+  EXPECT_GT(Find(DrawOp::FrameDraw), grab);
+  EXPECT_EQ(hue_counter, 60);
+  EXPECT_EQ(ReadPngHeader(dir / "Out.png").width, 80u);
+}
+
+TEST_F(SheetBuilderTest, SeedingIsFollowedByOneHundredAndOneWarmUpDraws) {
+  // A sheet narrower than a sprite: no cell, so the generator only sees the warm-up.
+  dir.Write("settings.ini", "Sheet Width=16\nSheet Height=16\nSize=32\nSeed=123\n");
+  ASSERT_EQ(RunSheetBuilder(), 0);
+  EXPECT_EQ(cells_across, 0);
+  // The state the program left is the seed moved on by 101 real draws (202 steps).
+  const int32_t left = CurrentRandomSeed();
+  SeedRandom(123);
+  for (int i = 0; i < 101; ++i) RandomReal(0, 10);
+  EXPECT_EQ(left, CurrentRandomSeed());
+  // No cell drawn: nothing but the clear, the message and the presentation.
+  EXPECT_EQ(recorder->Count(DrawOp::DrawLine), 0u);
+  EXPECT_EQ(recorder->Count(DrawOp::DrawRect), 0u);
+  EXPECT_EQ(ReadPngHeader(dir / "Out.png").width, 16u);
+}
+
+TEST_F(SheetBuilderTest, UnusableSettingsEndWithStatusOneBeforeAnyWindow) {
+  dir.Write("settings.ini", "Sprite Width=0\n");
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(RunSheetBuilder(), 1);
+  const std::string messages = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(std::count(messages.begin(), messages.end(), '\n'), 1) << messages;
+  EXPECT_NE(messages.find("0"), std::string::npos);
+  EXPECT_EQ(recorder->Count(DrawOp::CreateGraphics), 0u);
+  EXPECT_EQ(dir.Files(), std::vector<std::string>{"settings.ini"});
+}
+
+TEST_F(SheetBuilderTest, WithoutADisplayTheWrittenFilesAreNamedAndTheRunEnds) {
+  dir.Write("settings.ini", "Sheet Width=8\nSheet Height=8\nSize=16\nMake=grow\nOutput=s\n");
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(RunSheetBuilder(), 0);
+  const std::string messages = testing::internal::GetCapturedStderr();
+  EXPECT_NE(messages.find("\"s.png\", \"s-hd.png\", \"s-hd2.png\""), std::string::npos)
+      << messages;
+  EXPECT_EQ(dir.Files(),
+            (std::vector<std::string>{"s-hd.png", "s-hd2.png", "s.png", "settings.ini"}));
+}
+
+TEST_F(SheetBuilderTest, ClosingMessageSitsFourteenPixelsAboveTheBottomAfterTheGrab) {
+  dir.Write("settings.ini", "Sheet Width=300\nSheet Height=40\nSize=64\n");
+  ASSERT_EQ(RunSheetBuilder(), 0);
+  const auto& records = recorder->records;
+  const size_t grab = Find(DrawOp::GrabPixmap);
+  const size_t glyph = Find(DrawOp::FrameDraw, grab);
+  ASSERT_LT(glyph, records.size());
+  EXPECT_EQ(Find(DrawOp::FrameDraw), glyph);  // nothing drawn with the font before the grab
+  EXPECT_EQ(records[glyph].a[4], 4);    // first glyph 4 pixels from the left
+  EXPECT_EQ(records[glyph].a[5], 26);   // 40 - 14
+  EXPECT_EQ(TextWidth(kFinishedMessage), 256);
+  // With no cell drawn, the message uses the initial state: blend mask.
+  EXPECT_EQ(GetBlend(), BLEND_MASK);
+  EXPECT_LT(Find(DrawOp::Flip, glyph), records.size());
+}
+
+}  // namespace
