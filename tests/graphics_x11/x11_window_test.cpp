@@ -38,8 +38,25 @@ class XvfbEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
     if (access("/usr/bin/Xvfb", X_OK) != 0) return;
+    // Another server may grab the same free display at the same moment: check that ours
+    // answers, and start again if not.
+    for (int attempt = 0; attempt < 3 && !xvfb_running; ++attempt) {
+      if (!StartServer()) continue;
+      Display* display = XOpenDisplay(nullptr);
+      if (display) {
+        XCloseDisplay(display);
+        xvfb_running = true;
+      } else {
+        StopServer();
+      }
+    }
+  }
+  void TearDown() override { StopServer(); }
+
+ private:
+  static bool StartServer() {
     int fds[2];
-    if (pipe(fds) != 0) return;
+    if (pipe(fds) != 0) return false;
     xvfb_pid = fork();
     if (xvfb_pid == 0) {
       close(fds[0]);
@@ -55,17 +72,21 @@ class XvfbEnvironment : public ::testing::Environment {
     char number[32] = {};
     ssize_t got = read(fds[0], number, sizeof number - 1);
     close(fds[0]);
-    if (got <= 0) return;
+    if (got <= 0) {
+      StopServer();
+      return false;
+    }
     std::string display = ":" + std::string(number, strcspn(number, "\n"));
     setenv("DISPLAY", display.c_str(), 1);
     unsetenv("WAYLAND_DISPLAY");
-    xvfb_running = true;
+    return true;
   }
-  void TearDown() override {
+  static void StopServer() {
     if (xvfb_pid > 0) {
       kill(xvfb_pid, SIGTERM);
       waitpid(xvfb_pid, nullptr, 0);
     }
+    xvfb_pid = 0;
   }
 };
 
@@ -110,7 +131,8 @@ class X11WindowTest : public ::testing::Test {
     ASSERT_TRUE(g) << SDL_GetError();
     SDL_SysWMinfo info;
     SDL_VERSION(&info.version);
-    ASSERT_TRUE(SDL_GetWindowWMInfo(GLContextCurrent()->window, &info));
+    ASSERT_TRUE(SDL_GetWindowWMInfo(GLContextCurrent()->window, &info))
+        << SDL_GetError() << " driver " << SDL_GetCurrentVideoDriver() << " on " << getenv("DISPLAY");
     window = info.info.x11.window;
     id = std::to_string(window);
   }
