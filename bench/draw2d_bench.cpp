@@ -1,0 +1,154 @@
+// 2D drawing throughput: one sprite's worth of faint lines through the OpenGL 2D driver
+// off-screen (Mesa's software renderer when there is no display), the same calls through a
+// driver that draws nothing (the front end's own cost), and the closing message as text.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>  // for unsetenv
+#include <vector>
+
+#include "draw2d/draw2d.h"
+#include "draw2d/gl/glvex2d.h"
+#include "graphics/graphics.h"
+
+namespace {
+
+constexpr int kLinesPerSprite = 115000;
+constexpr float kFaintAlpha = 0.0075f;  // the sprite generator's line alpha
+constexpr int kCell = 64;
+
+struct Line {
+  float x0, y0, x1, y1;
+};
+
+// Random-ish short segments inside one cell, from a fixed Lehmer sequence.
+const std::vector<Line>& SpriteLines() {
+  static std::vector<Line> lines = [] {
+    std::vector<Line> made;
+    made.reserve(kLinesPerSprite);
+    uint32_t state = 4660;
+    auto next = [&state] {
+      state = static_cast<uint32_t>((uint64_t{state} * 48271) % 2147483647);
+      return static_cast<float>(state % (kCell * 16)) / 16.0f;
+    };
+    for (int i = 0; i < kLinesPerSprite; ++i) {
+      float x0 = next(), y0 = next();
+      made.push_back(Line{x0, y0, (x0 + next()) / 2, (y0 + next()) / 2});
+    }
+    return made;
+  }();
+  return lines;
+}
+
+void DrawSpriteLines() {
+  const std::vector<Line>& lines = SpriteLines();
+  for (int i = 0; i < kLinesPerSprite; ++i) {
+    if (i % 1000 == 0) SetLineWidth(static_cast<float>(1 + (i / 1000) % 4));
+    const Line& l = lines[i];
+    DrawLine(l.x0, l.y0, l.x1, l.y1, 1);
+  }
+}
+
+void OpenSpriteCell(TGraphicsDriver* driver) {
+  unsetenv("DISPLAY");
+  StartGLVex2D();
+  SelectGraphicsDriver(driver, 2);
+  OpenGraphics(kCell * 4, kCell * 4, 0, 0, 0);
+  SetViewport(kCell, kCell, kCell, kCell);
+  SetOrigin(kCell, kCell);
+  SetBlend(BLEND_ALPHA);
+  SetAlpha(kFaintAlpha);
+  SetColor(200, 120, 60);
+}
+
+void BM_SpriteLinesThroughGL(benchmark::State& state) {
+  OpenSpriteCell(GLVex2DDriver());
+  for (auto _ : state) {
+    DrawSpriteLines();
+    // Reading a pixel back waits until the GL has drawn everything.
+    benchmark::DoNotOptimize(GrabPixmap(kCell, kCell, 1, 1));
+  }
+  state.SetItemsProcessed(state.iterations() * kLinesPerSprite);
+}
+BENCHMARK(BM_SpriteLinesThroughGL)->Unit(benchmark::kMillisecond);
+
+// A driver that accepts every call and draws nothing.
+class TNullDriver : public TVex2DDriver {
+ public:
+  std::vector<TGraphicsMode> GraphicsModes() override { return {}; }
+  Ref<TGraphics> AttachGraphics(int, int) override { return nullptr; }
+  Ref<TGraphics> CreateGraphics(int width, int height, int, int, int) override {
+    return TVex2DGraphics::Create(std::make_shared<TNullGraphics>(this, width, height), this);
+  }
+  int SetGraphics(const Ref<TGraphics>& g) override {
+    if (g) {
+      static_cast<TVex2DGraphics&>(*g).MakeCurrent();
+    } else {
+      TVex2DGraphics::ClearCurrent();
+    }
+    return 0;
+  }
+  int Flip(int) override { return 0; }
+  Ref<TImageFrame> CreateFrameFromPixmap(const Ref<TPixmap>&, int) override { return nullptr; }
+  void SetBlend(int) override {}
+  void SetAlpha(float) override {}
+  void SetColor(int, int, int) override {}
+  void SetClsColor(int, int, int) override {}
+  void SetViewport(int, int, int, int) override {}
+  void SetTransform(float, float, float, float) override {}
+  void SetLineWidth(float) override {}
+  void Cls() override {}
+  void Plot(float x, float y) override { benchmark::DoNotOptimize(x + y); }
+  void DrawLine(float x0, float y0, float x1, float y1, float tx, float ty) override {
+    benchmark::DoNotOptimize(x0 + y0 + x1 + y1 + tx + ty);
+  }
+  void DrawRect(float, float, float, float, float, float) override {}
+  void DrawOval(float, float, float, float, float, float) override {}
+  void DrawPoly(const std::vector<float>&, float, float, float, float) override {}
+  void DrawPixmap(const Ref<TPixmap>&, int, int) override {}
+  Ref<TPixmap> GrabPixmap(int, int, int, int) override { return nullptr; }
+  void SetResolution(float, float) override {}
+
+ private:
+  class TNullGraphics : public TGraphics {
+   public:
+    TNullGraphics(TGraphicsDriver* driver, int width, int height)
+        : driver_(driver), width_(width), height_(height) {}
+    TGraphicsDriver* Driver() override { return driver_; }
+    int GetSettings(int& width, int& height, int& depth, int& hertz, int& flags) override {
+      width = width_;
+      height = height_;
+      depth = hertz = flags = 0;
+      return 0;
+    }
+    int Close() override { return 0; }
+
+   private:
+    TGraphicsDriver* driver_;
+    int width_, height_;
+  };
+};
+
+void BM_SpriteLinesFrontEndOnly(benchmark::State& state) {
+  static TNullDriver null_driver;
+  OpenSpriteCell(&null_driver);
+  for (auto _ : state) DrawSpriteLines();
+  state.SetItemsProcessed(state.iterations() * kLinesPerSprite);
+}
+BENCHMARK(BM_SpriteLinesFrontEndOnly)->Unit(benchmark::kMillisecond);
+
+void BM_ClosingMessageThroughGL(benchmark::State& state) {
+  OpenSpriteCell(GLVex2DDriver());
+  SetViewport(0, 0, kCell * 4, kCell * 4);
+  SetOrigin(0, 0);
+  SetAlpha(1);
+  for (auto _ : state) {
+    DrawText(u"Finished : Press any key to Quit", 0, 100);
+    benchmark::DoNotOptimize(GrabPixmap(0, 100, 1, 1));
+  }
+  state.SetItemsProcessed(state.iterations() * 32);
+}
+BENCHMARK(BM_ClosingMessageThroughGL)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
