@@ -1,0 +1,393 @@
+// The built program run as a user runs it, in a scratch folder with its own settings.ini:
+// off-screen (no display) for the files it writes and its failures, and in a virtual X
+// server driven with xdotool for the keys (Escape while drawing, R held, any other key).
+// Sheets are kept small so that the suite stays quick.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app_test_support.h"
+#include "pixmap/pixmap.h"
+#include "pixmap/png/png.h"
+#include "runtime/text.h"
+#include "stream/stream.h"
+
+#ifndef SHEETBUILDER_PROGRAM
+#define SHEETBUILDER_PROGRAM "sheetbuilder"
+#endif
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The program running in a folder; its stderr goes to a file beside the folder.
+class Program {
+ public:
+  // display: an X display name, or empty for none. limit_file_kib > 0 caps the size of any
+  // file the program writes (a full disk, as far as the program can tell).
+  Program(const std::filesystem::path& folder, const std::string& display,
+          long limit_file_kib = 0)
+      : stderr_path_(folder.string() + ".stderr") {
+    pid_ = fork();
+    if (pid_ == 0) {
+      if (chdir(folder.c_str()) != 0) _exit(120);
+      const int err = open(stderr_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(err, 2);
+      unsetenv("WAYLAND_DISPLAY");
+      if (display.empty()) {
+        unsetenv("DISPLAY");
+      } else {
+        setenv("DISPLAY", display.c_str(), 1);
+      }
+      if (limit_file_kib > 0) {
+        signal(SIGXFSZ, SIG_IGN);  // a write past the cap fails instead of killing
+        const std::string command =
+            "ulimit -f " + std::to_string(limit_file_kib) + " && exec " SHEETBUILDER_PROGRAM;
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      } else {
+        execl(SHEETBUILDER_PROGRAM, SHEETBUILDER_PROGRAM, static_cast<char*>(nullptr));
+      }
+      _exit(121);
+    }
+  }
+  ~Program() {
+    if (pid_ > 0 && status_ == kRunning) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    std::error_code ignored;
+    std::filesystem::remove(stderr_path_, ignored);
+  }
+
+  // The exit status, -1 for a signal, or kRunning when it did not end in time (then killed).
+  int Wait(std::chrono::milliseconds timeout = 60s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (status_ == kRunning) {
+      int raw = 0;
+      const pid_t done = waitpid(pid_, &raw, WNOHANG);
+      if (done == pid_) {
+        status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        break;
+      }
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+        return kRunning;
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+    return status_;
+  }
+  bool Running() {
+    int raw = 0;
+    return status_ == kRunning && waitpid(pid_, &raw, WNOHANG) == 0;
+  }
+  std::string Stderr() const {
+    const std::vector<uint8_t> bytes = ReadBytes(stderr_path_);
+    return std::string(bytes.begin(), bytes.end());
+  }
+
+  static constexpr int kRunning = 1000;
+
+ private:
+  pid_t pid_ = -1;
+  int status_ = kRunning;
+  std::string stderr_path_;
+};
+
+int RunOffScreen(const ScratchDir& dir, std::string* messages = nullptr, long limit_kib = 0) {
+  Program program(dir.path, "", limit_kib);
+  const int status = program.Wait();
+  if (messages) *messages = program.Stderr();
+  return status;
+}
+
+Ref<TPixmap> Load(const std::filesystem::path& file) {
+  return PixmapLoad(TextFromBytes(file.string()));
+}
+
+int Lines(const std::string& text) { return int(std::count(text.begin(), text.end(), '\n')); }
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    StartStream();
+    StartPixmap();
+    StartPNG();
+  }
+  ScratchDir dir{false};
+};
+
+TEST_F(ProgramTest, DefaultSheetIsFiveHundredAndTwelveSquareOpaqueRgba) {
+  // Default sheet size; large sprites keep the run short.
+  dir.Write("settings.ini", "Size=256\nSeed=11\n");
+  std::string messages;
+  ASSERT_EQ(RunOffScreen(dir, &messages), 0) << messages;
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"Out.png", "settings.ini"}));
+  EXPECT_NE(messages.find("No display"), std::string::npos) << messages;
+  EXPECT_NE(messages.find("\"Out.png\""), std::string::npos) << messages;
+
+  const PngHeader h = ReadPngHeader(dir / "Out.png");
+  EXPECT_EQ(h.width, 512u);
+  EXPECT_EQ(h.height, 512u);
+  EXPECT_EQ(h.bit_depth, 8);
+  EXPECT_EQ(h.colour_type, 6);
+  EXPECT_EQ(h.interlace, 0);
+
+  // Every cell was painted black over its key fill: keyed pixels are 0, all others opaque,
+  // and the sprites put colour on the sheet.
+  Ref<TPixmap> sheet = Load(dir / "Out.png");
+  ASSERT_TRUE(sheet);
+  int translucent = 0, coloured = 0;
+  for (int y = 0; y < 512; ++y) {
+    for (int x = 0; x < 512; ++x) {
+      const uint32_t p = PixmapReadPixel(sheet, x, y);
+      translucent += p != 0 && (p >> 24) != 0xFF;
+      coloured += (p & 0xFFFFFF) != 0;
+    }
+  }
+  EXPECT_EQ(translucent, 0);
+  EXPECT_GT(coloured, 4 * 1000);
+}
+
+TEST_F(ProgramTest, StripsBeyondTheGridStayOpaqueBlackAndSpritesStayInTheirCells) {
+  // 3 x 1 cells of 24 on an 80 x 30 sheet: an 8-pixel strip right, a 6-pixel strip below.
+  dir.Write("settings.ini", "Sheet Width=80\nSheet Height=30\nSize=24\nSeed=3\n");
+  ASSERT_EQ(RunOffScreen(dir), 0);
+  Ref<TPixmap> sheet = Load(dir / "Out.png");
+  ASSERT_TRUE(sheet);
+  ASSERT_EQ(sheet->width, 80);
+  for (int y = 0; y < 30; ++y) {
+    for (int x = 0; x < 80; ++x) {
+      if (x >= 72 || y >= 24) {
+        ASSERT_EQ(PixmapReadPixel(sheet, x, y), 0xFF000000u) << x << "," << y;
+      }
+    }
+  }
+  // Each cell holds a sprite of its own.
+  for (int cell = 0; cell < 3; ++cell) {
+    int coloured = 0;
+    for (int y = 0; y < 24; ++y) {
+      for (int x = 24 * cell; x < 24 * cell + 24; ++x) {
+        coloured += (PixmapReadPixel(sheet, x, y) & 0xFFFFFF) != 0;
+      }
+    }
+    EXPECT_GT(coloured, 20) << "cell " << cell;
+  }
+}
+
+TEST_F(ProgramTest, GrowingWritesExactDoubleAndQuadrupleCopies) {
+  dir.Write("settings.ini", "Sheet Width=48\nSheet Height=32\nSize=32\nMake=Bigger\n");
+  ASSERT_EQ(RunOffScreen(dir), 0);
+  Ref<TPixmap> base = Load(dir / "Out.png");
+  Ref<TPixmap> doubled = Load(dir / "Out-hd.png");
+  Ref<TPixmap> quadrupled = Load(dir / "Out-hd2.png");
+  ASSERT_TRUE(base && doubled && quadrupled);
+  ASSERT_EQ(doubled->width, 96);
+  ASSERT_EQ(doubled->height, 64);
+  ASSERT_EQ(quadrupled->width, 192);
+  ASSERT_EQ(quadrupled->height, 128);
+  for (int y = 0; y < 128; ++y) {
+    for (int x = 0; x < 192; ++x) {
+      ASSERT_EQ(PixmapReadPixel(quadrupled, x, y), PixmapReadPixel(base, x / 4, y / 4));
+      if (x < 96 && y < 64) {
+        ASSERT_EQ(PixmapReadPixel(doubled, x, y), PixmapReadPixel(base, x / 2, y / 2));
+      }
+    }
+  }
+}
+
+TEST_F(ProgramTest, ShrinkingWritesBilinearHalfAndQuarterOfTheFullSheet) {
+  dir.Write("settings.ini", "Sheet Width=70\nSheet Height=36\nSize=32\nRescale=smaller\n");
+  ASSERT_EQ(RunOffScreen(dir), 0);
+  Ref<TPixmap> full = Load(dir / "Out-hd2.png");
+  Ref<TPixmap> half = Load(dir / "Out-hd.png");
+  Ref<TPixmap> quarter = Load(dir / "Out.png");
+  ASSERT_TRUE(full && half && quarter);
+  ASSERT_EQ(full->width, 70);
+  Ref<TPixmap> expected_half = PixmapResize(full, 35, 18);
+  Ref<TPixmap> expected_quarter = PixmapResize(full, 17, 9);
+  ASSERT_EQ(half->width, 35);
+  ASSERT_EQ(half->height, 18);
+  ASSERT_EQ(quarter->width, 17);
+  ASSERT_EQ(quarter->height, 9);
+  for (int y = 0; y < 18; ++y) {
+    for (int x = 0; x < 35; ++x) {
+      ASSERT_EQ(PixmapReadPixel(half, x, y), PixmapReadPixel(expected_half, x, y));
+      if (x < 17 && y < 9) {
+        ASSERT_EQ(PixmapReadPixel(quarter, x, y), PixmapReadPixel(expected_quarter, x, y));
+      }
+    }
+  }
+}
+
+TEST_F(ProgramTest, TheSameSeedGivesTheSameFilesAndAnotherSeedOthers) {
+  const std::string settings = "Sheet Width=64\nSheet Height=32\nSize=32\nSeed=2024\n";
+  ScratchDir again{false}, other{false};
+  dir.Write("settings.ini", settings);
+  again.Write("settings.ini", settings);
+  other.Write("settings.ini", "Sheet Width=64\nSheet Height=32\nSize=32\nSeed=2025\n");
+  ASSERT_EQ(RunOffScreen(dir), 0);
+  ASSERT_EQ(RunOffScreen(again), 0);
+  ASSERT_EQ(RunOffScreen(other), 0);
+  EXPECT_EQ(ReadBytes(dir / "Out.png"), ReadBytes(again / "Out.png"));
+  EXPECT_NE(ReadBytes(dir / "Out.png"), ReadBytes(other / "Out.png"));
+}
+
+TEST_F(ProgramTest, FailuresEndWithStatusOneAndOneClearLine) {
+  {
+    SCOPED_TRACE("unusable setting");
+    dir.Write("settings.ini", "Size=0\n");
+    std::string messages;
+    EXPECT_EQ(RunOffScreen(dir, &messages), 1);
+    EXPECT_EQ(Lines(messages), 1) << messages;
+    EXPECT_EQ(dir.Files(), std::vector<std::string>{"settings.ini"});
+  }
+  {
+    SCOPED_TRACE("a sheet larger than the graphics system allows");
+    dir.Write("settings.ini", "Sheet Width=100000\nSheet Height=100000\n");
+    std::string messages;
+    EXPECT_EQ(RunOffScreen(dir, &messages), 1);
+    EXPECT_EQ(Lines(messages), 1) << messages;
+    EXPECT_NE(messages.find("100000 x 100000"), std::string::npos) << messages;
+    EXPECT_EQ(dir.Files(), std::vector<std::string>{"settings.ini"});
+  }
+  {
+    SCOPED_TRACE("a folder where a file should go");
+    dir.Write("settings.ini", "Sheet Width=32\nSheet Height=32\nSize=32\nMake=grow\n");
+    std::filesystem::create_directory(dir / "Out-hd.png");
+    std::string messages;
+    EXPECT_EQ(RunOffScreen(dir, &messages), 1);
+    EXPECT_NE(messages.find("\"Out-hd.png\""), std::string::npos) << messages;
+    // The files on either side of it are still written.
+    EXPECT_EQ(ReadPngHeader(dir / "Out.png").width, 32u);
+    EXPECT_EQ(ReadPngHeader(dir / "Out-hd2.png").width, 128u);
+  }
+}
+
+TEST_F(ProgramTest, AFullDiskLeavesNoFileAndEndsWithStatusOne) {
+  // Writes are capped at 1 KiB: the sheet's PNG does not fit.
+  dir.Write("settings.ini", "Sheet Width=96\nSheet Height=32\nSize=32\nSeed=9\n");
+  std::string messages;
+  EXPECT_EQ(RunOffScreen(dir, &messages, 1), 1);
+  EXPECT_NE(messages.find("\"Out.png\""), std::string::npos) << messages;
+  EXPECT_EQ(dir.Files(), std::vector<std::string>{"settings.ini"});
+}
+
+// A virtual X server for the tests that press keys; skipped when Xvfb or xdotool is missing.
+class KeyboardTest : public ProgramTest {
+ protected:
+  static void SetUpTestSuite() {
+    ProgramTest::SetUpTestSuite();
+    if (std::system("command -v Xvfb >/dev/null 2>&1 && command -v xdotool >/dev/null 2>&1")) {
+      return;
+    }
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    server = fork();
+    if (server == 0) {
+      close(fds[0]);
+      const int quiet = open("/dev/null", O_WRONLY);
+      dup2(quiet, 1);
+      dup2(quiet, 2);
+      const std::string fd = std::to_string(fds[1]);
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "800x600x24",
+             "-nolisten", "tcp", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    std::string number;
+    char c;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    close(fds[0]);
+    if (!number.empty()) display = ":" + number;
+  }
+  static void TearDownTestSuite() {
+    if (server > 0) {
+      kill(server, SIGTERM);
+      waitpid(server, nullptr, 0);
+      server = -1;
+    }
+  }
+  void SetUp() override {
+    if (display.empty()) GTEST_SKIP() << "Xvfb or xdotool is not installed";
+  }
+
+  // xdotool against our server; true when it succeeded.
+  static bool XDo(const std::string& arguments) {
+    const std::string command =
+        "DISPLAY=" + display + " timeout 20 xdotool " + arguments + " >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
+  }
+  // Waits for the sheet's window and gives it the keyboard focus.
+  static bool FocusWindow() {
+    return XDo("search --sync --name 'Corvane Application' windowfocus --sync");
+  }
+  // Waits until the file exists and differs from `old` (empty: any content).
+  bool WaitForFile(const std::string& name, const std::vector<uint8_t>& old = {}) {
+    for (int i = 0; i < 600; ++i) {
+      const std::vector<uint8_t> now = ReadBytes(dir / name);
+      if (ReadPngHeader(dir / name).width != 0 && now != old) return true;
+      std::this_thread::sleep_for(50ms);
+    }
+    return false;
+  }
+
+  static pid_t server;
+  static std::string display;
+};
+pid_t KeyboardTest::server = -1;
+std::string KeyboardTest::display;
+
+TEST_F(KeyboardTest, EscapeWhileDrawingEndsAtOnceWithoutFiles) {
+  // 64 cells: far more drawing than it takes the key to arrive.
+  dir.Write("settings.ini", "Sheet Width=256\nSheet Height=256\nSize=32\n");
+  Program program(dir.path, display);
+  ASSERT_TRUE(FocusWindow());
+  ASSERT_TRUE(XDo("key Escape"));
+  EXPECT_EQ(program.Wait(20s), 0);
+  EXPECT_EQ(dir.Files(), std::vector<std::string>{"settings.ini"});
+}
+
+TEST_F(KeyboardTest, AnyOtherKeyAtTheEndQuits) {
+  dir.Write("settings.ini", "Sheet Width=64\nSheet Height=32\nSize=32\n");
+  Program program(dir.path, display);
+  ASSERT_TRUE(FocusWindow());
+  ASSERT_TRUE(WaitForFile("Out.png"));
+  // Keys pressed while drawing were forgotten: the program still waits.
+  std::this_thread::sleep_for(200ms);
+  EXPECT_TRUE(program.Running());
+  ASSERT_TRUE(XDo("key q"));
+  EXPECT_EQ(program.Wait(20s), 0);
+  EXPECT_TRUE(program.Stderr().empty()) << program.Stderr();
+}
+
+TEST_F(KeyboardTest, RHeldAtTheEndDrawsAnotherSheetOverTheFiles) {
+  dir.Write("settings.ini", "Sheet Width=64\nSheet Height=32\nSize=32\nSeed=77\n");
+  Program program(dir.path, display);
+  ASSERT_TRUE(FocusWindow());
+  ASSERT_TRUE(WaitForFile("Out.png"));
+  const std::vector<uint8_t> first = ReadBytes(dir / "Out.png");
+  ASSERT_TRUE(XDo("keydown r"));
+  // The generator's sequence continues, so the second sheet differs from the first.
+  const bool replaced = WaitForFile("Out.png", first);
+  ASSERT_TRUE(XDo("keyup r"));
+  ASSERT_TRUE(replaced);
+  EXPECT_TRUE(program.Running());
+  ASSERT_TRUE(XDo("key space"));
+  EXPECT_EQ(program.Wait(20s), 0);
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"Out.png", "settings.ini"}));
+}
+
+}  // namespace
