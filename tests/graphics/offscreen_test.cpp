@@ -6,11 +6,13 @@
 
 #include <cstdlib>
 #include <thread>
+#include <vector>
 
 #include "graphics/glgraphics.h"
 #include "graphics/input.h"
 #include "graphics/platform/glcontext.h"
 #include "graphics/platform/sdlsystem.h"
+#include "runtime/text.h"
 
 namespace {
 
@@ -163,6 +165,150 @@ TEST_F(OffscreenTest, WaitForKeyWakesForKeysArrivingLater) {
   EXPECT_EQ(key, 67);
   EXPECT_EQ(KeyHitCount(88), 1);
   EXPECT_EQ(KeyHitCount(90), 0);
+}
+
+std::vector<TEvent> seen;
+Ref<Object> Watch(int, Ref<Object> data, Ref<Object>) {
+  if (auto* event = dynamic_cast<TEvent*>(data.get())) seen.push_back(*event);
+  return data;
+}
+
+// Pushes events for the current window and collects the TEvents the pump emits for them.
+std::vector<TEvent> Translate(std::vector<SDL_Event> events) {
+  unsigned window = GLContextCurrent()->window_id;
+  seen.clear();
+  InsertHook(EmitEventHookId, Watch, nullptr, 10);
+  for (SDL_Event& event : events) {
+    event.window.windowID = window;  // the same place in every window-bound event
+    SDL_PushEvent(&event);
+  }
+  SystemPoll();
+  DropHook(EmitEventHookId, Watch, nullptr);
+  return seen;
+}
+
+SDL_Event Motion(int x, int y, Uint32 buttons) {
+  SDL_Event event{};
+  event.type = SDL_MOUSEMOTION;
+  event.motion.x = x;
+  event.motion.y = y;
+  event.motion.state = buttons;
+  return event;
+}
+
+SDL_Event Button(Uint32 type, Uint8 button, int x, int y) {
+  SDL_Event event{};
+  event.type = type;
+  event.button.button = button;
+  event.button.x = x;
+  event.button.y = y;
+  return event;
+}
+
+SDL_Event Wheel(int notches, bool flipped) {
+  SDL_Event event{};
+  event.type = SDL_MOUSEWHEEL;
+  event.wheel.y = notches;
+  event.wheel.direction = flipped ? SDL_MOUSEWHEEL_FLIPPED : SDL_MOUSEWHEEL_NORMAL;
+  return event;
+}
+
+SDL_Event WindowEvent(Uint8 kind) {
+  SDL_Event event{};
+  event.type = SDL_WINDOWEVENT;
+  event.window.event = kind;
+  return event;
+}
+
+TEST_F(OffscreenTest, PointerEntersMovesAndLeavesOnce) {
+  auto events = Translate({Motion(5, 6, 0), Motion(7, 8, SDL_BUTTON_LMASK),
+                           Motion(9, 9, SDL_BUTTON_LMASK | SDL_BUTTON_MMASK),
+                           Motion(70, 9, SDL_BUTTON_MMASK | SDL_BUTTON_RMASK),
+                           Motion(80, 9, 0), Motion(3, 4, 0)});
+  std::vector<int> ids, data;
+  for (const TEvent& event : events) {
+    ids.push_back(event.id);
+    data.push_back(event.data);
+  }
+  EXPECT_EQ(ids, (std::vector<int>{EVENT_MOUSEENTER, EVENT_MOUSEMOVE, EVENT_MOUSEMOVE,
+                                   EVENT_MOUSEMOVE, EVENT_MOUSELEAVE, EVENT_MOUSEMOVE,
+                                   EVENT_MOUSEMOVE, EVENT_MOUSEENTER, EVENT_MOUSEMOVE}));
+  // Button data of a move: right before middle before left.
+  EXPECT_EQ(data[1], 0);
+  EXPECT_EQ(data[2], 1);
+  EXPECT_EQ(data[3], 4);
+  EXPECT_EQ(data[5], 2);
+  ASSERT_EQ(events.size(), 9u);
+  EXPECT_EQ(events[0].x, 5);
+  EXPECT_EQ(events[0].y, 6);
+  EXPECT_EQ(events[5].x, 70);  // positions outside the client area still arrive
+  EXPECT_EQ(MousePosX(), 3);
+  EXPECT_EQ(MousePosY(), 4);
+  // The window reports the pointer gone: leave once, and not again.
+  auto left = Translate({WindowEvent(SDL_WINDOWEVENT_LEAVE), WindowEvent(SDL_WINDOWEVENT_LEAVE)});
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0].id, EVENT_MOUSELEAVE);
+}
+
+TEST_F(OffscreenTest, ButtonsAndWheel) {
+  auto events = Translate({Button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_LEFT, 1, 2),
+                           Button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_RIGHT, 1, 2),
+                           Button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_MIDDLE, 1, 2),
+                           Button(SDL_MOUSEBUTTONUP, SDL_BUTTON_RIGHT, 3, 4),
+                           Button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_X1, 1, 2),
+                           Wheel(1, false), Wheel(-2, false), Wheel(1, true), Wheel(0, false)});
+  std::vector<int> ids, data;
+  for (const TEvent& event : events) {
+    ids.push_back(event.id);
+    data.push_back(event.data);
+  }
+  EXPECT_EQ(ids, (std::vector<int>{EVENT_MOUSEDOWN, EVENT_MOUSEDOWN, EVENT_MOUSEDOWN,
+                                   EVENT_MOUSEUP, EVENT_MOUSEWHEEL, EVENT_MOUSEWHEEL,
+                                   EVENT_MOUSEWHEEL, EVENT_MOUSEWHEEL}));
+  EXPECT_EQ(data, (std::vector<int>{1, 2, 3, 2, 1, -2, -1, 0}));
+  EXPECT_EQ(events[3].x, 3);
+  EXPECT_EQ(events[3].y, 4);
+  EXPECT_EQ(MouseHitCount(1) + MouseHitCount(2) * 10 + MouseHitCount(3) * 100, 111);
+  EXPECT_EQ(IsMouseDown(2), 0);
+  EXPECT_EQ(MouseWheelPos(), -2);
+}
+
+TEST_F(OffscreenTest, FocusChangesSuspendAndResumeOnce) {
+  auto gained = Translate({WindowEvent(SDL_WINDOWEVENT_FOCUS_GAINED),
+                           WindowEvent(SDL_WINDOWEVENT_FOCUS_GAINED)});
+  ASSERT_EQ(gained.size(), 1u);
+  EXPECT_EQ(gained[0].id, EVENT_APPRESUME);
+  PushKey(SDL_KEYDOWN, SDL_SCANCODE_R, SDLK_r, 0);
+  // Focus went to no window of ours: another program is active.
+  auto lost = Translate({WindowEvent(SDL_WINDOWEVENT_FOCUS_LOST),
+                         WindowEvent(SDL_WINDOWEVENT_FOCUS_LOST)});
+  ASSERT_EQ(lost.size(), 2u);  // the key press, then one suspend
+  EXPECT_EQ(lost[1].id, EVENT_APPSUSPEND);
+  EXPECT_EQ(IsAppSuspended(), 1);
+  EXPECT_EQ(IsKeyDown(82), 0);  // a key held across the switch reads as up
+  EXPECT_EQ(KeyHitCount(82), 0);
+  Translate({WindowEvent(SDL_WINDOWEVENT_FOCUS_GAINED)});
+  EXPECT_EQ(IsAppSuspended(), 0);
+}
+
+TEST_F(OffscreenTest, ModifierMaskTravelsWithKeyAndMouseEvents) {
+  SDL_Event shift{};
+  shift.type = SDL_KEYDOWN;
+  shift.key.keysym = {SDL_SCANCODE_LSHIFT, SDLK_LSHIFT, KMOD_LSHIFT, 0};
+  SDL_Event alt = shift;
+  alt.key.keysym = {SDL_SCANCODE_RALT, SDLK_RALT, KMOD_LSHIFT | KMOD_RALT, 0};
+  SDL_Event letter = shift;
+  letter.key.keysym = {SDL_SCANCODE_F, SDLK_f, KMOD_LSHIFT | KMOD_RALT, 0};
+  SDL_Event release = shift;
+  release.type = SDL_KEYUP;
+  release.key.keysym = {SDL_SCANCODE_LSHIFT, SDLK_LSHIFT, KMOD_RALT, 0};
+  auto events = Translate({shift, alt, letter, Button(SDL_MOUSEBUTTONDOWN, 1, 0, 0), release});
+  std::vector<int> mods;
+  for (const TEvent& event : events) mods.push_back(event.mods);
+  EXPECT_EQ(mods, (std::vector<int>{1, 5, 5, 5, 4}));
+  SDL_Event alt_up = release;
+  alt_up.key.keysym = {SDL_SCANCODE_RALT, SDLK_RALT, KMOD_NONE, 0};
+  Translate({alt_up});
 }
 
 }  // namespace

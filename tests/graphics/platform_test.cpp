@@ -1,0 +1,171 @@
+// The SDL platform layer without a window: key code mapping, modifier mask, clock, sleep,
+// date and time texts, URL normalisation, and the hook id limit.
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <regex>
+
+#include "graphics/platform/sdlsystem.h"
+#include "graphics/system.h"
+#include "runtime/text.h"
+
+namespace {
+
+int Key(SDL_Scancode scancode) {
+  return VirtualKeyForSDLKey(scancode, SDL_GetKeyFromScancode(scancode));
+}
+
+TEST(KeyMapping, LettersDigitsAndFunctionKeys) {
+  for (int i = 0; i < 26; ++i) {
+    EXPECT_EQ(Key(static_cast<SDL_Scancode>(SDL_SCANCODE_A + i)), 65 + i);
+  }
+  EXPECT_EQ(Key(SDL_SCANCODE_0), 48);
+  for (int i = 0; i < 9; ++i) {
+    EXPECT_EQ(Key(static_cast<SDL_Scancode>(SDL_SCANCODE_1 + i)), 49 + i);
+  }
+  for (int i = 0; i < 12; ++i) {
+    EXPECT_EQ(Key(static_cast<SDL_Scancode>(SDL_SCANCODE_F1 + i)), 112 + i);
+    EXPECT_EQ(Key(static_cast<SDL_Scancode>(SDL_SCANCODE_F13 + i)), 124 + i);
+  }
+  EXPECT_EQ(Key(SDL_SCANCODE_KP_0), 96);
+  for (int i = 0; i < 9; ++i) {
+    EXPECT_EQ(Key(static_cast<SDL_Scancode>(SDL_SCANCODE_KP_1 + i)), 97 + i);
+  }
+}
+
+TEST(KeyMapping, LettersFollowTheLayoutsKeycode) {
+  // The physical Q key typing "a" (an AZERTY layout) is the A key.
+  EXPECT_EQ(VirtualKeyForSDLKey(SDL_SCANCODE_Q, SDLK_a), 65);
+  // A letter key with a non-Latin keycode falls back to its physical letter.
+  EXPECT_EQ(VirtualKeyForSDLKey(SDL_SCANCODE_R, 0x0440), 82);
+}
+
+TEST(KeyMapping, EditingNavigationKeypadAndPunctuation) {
+  const std::pair<SDL_Scancode, int> expected[] = {
+      {SDL_SCANCODE_ESCAPE, 27},        {SDL_SCANCODE_BACKSPACE, 8},
+      {SDL_SCANCODE_TAB, 9},            {SDL_SCANCODE_RETURN, 13},
+      {SDL_SCANCODE_PAUSE, 19},         {SDL_SCANCODE_CAPSLOCK, 20},
+      {SDL_SCANCODE_SPACE, 32},         {SDL_SCANCODE_PAGEUP, 33},
+      {SDL_SCANCODE_PAGEDOWN, 34},      {SDL_SCANCODE_END, 35},
+      {SDL_SCANCODE_HOME, 36},          {SDL_SCANCODE_LEFT, 37},
+      {SDL_SCANCODE_UP, 38},            {SDL_SCANCODE_RIGHT, 39},
+      {SDL_SCANCODE_DOWN, 40},          {SDL_SCANCODE_PRINTSCREEN, 44},
+      {SDL_SCANCODE_INSERT, 45},        {SDL_SCANCODE_DELETE, 46},
+      {SDL_SCANCODE_LGUI, 91},          {SDL_SCANCODE_RGUI, 92},
+      {SDL_SCANCODE_APPLICATION, 93},   {SDL_SCANCODE_KP_MULTIPLY, 106},
+      {SDL_SCANCODE_KP_PLUS, 107},      {SDL_SCANCODE_KP_MINUS, 109},
+      {SDL_SCANCODE_KP_PERIOD, 110},    {SDL_SCANCODE_KP_DIVIDE, 111},
+      {SDL_SCANCODE_KP_ENTER, 13},      {SDL_SCANCODE_NUMLOCKCLEAR, 144},
+      {SDL_SCANCODE_SCROLLLOCK, 145},   {SDL_SCANCODE_SEMICOLON, 186},
+      {SDL_SCANCODE_EQUALS, 187},       {SDL_SCANCODE_COMMA, 188},
+      {SDL_SCANCODE_MINUS, 189},        {SDL_SCANCODE_PERIOD, 190},
+      {SDL_SCANCODE_SLASH, 191},        {SDL_SCANCODE_GRAVE, 192},
+      {SDL_SCANCODE_LEFTBRACKET, 219},  {SDL_SCANCODE_BACKSLASH, 220},
+      {SDL_SCANCODE_RIGHTBRACKET, 221}, {SDL_SCANCODE_APOSTROPHE, 222},
+  };
+  for (const auto& [scancode, code] : expected) {
+    EXPECT_EQ(Key(scancode), code) << SDL_GetScancodeName(scancode);
+  }
+}
+
+TEST(KeyMapping, ModifierKeysHaveTheirOwnSidesAndNeverTheSharedCodes) {
+  EXPECT_EQ(Key(SDL_SCANCODE_LSHIFT), 160);
+  EXPECT_EQ(Key(SDL_SCANCODE_RSHIFT), 161);
+  EXPECT_EQ(Key(SDL_SCANCODE_LCTRL), 162);
+  EXPECT_EQ(Key(SDL_SCANCODE_RCTRL), 163);
+  EXPECT_EQ(Key(SDL_SCANCODE_LALT), 164);
+  EXPECT_EQ(Key(SDL_SCANCODE_RALT), 165);
+  for (int scancode = 0; scancode < SDL_NUM_SCANCODES; ++scancode) {
+    int code = Key(static_cast<SDL_Scancode>(scancode));
+    EXPECT_TRUE(code != 16 && code != 17 && code != 18) << scancode;
+    EXPECT_TRUE(code >= 0 && code <= 255) << scancode;
+  }
+  EXPECT_EQ(Key(SDL_SCANCODE_UNKNOWN), 0);
+}
+
+TEST(ModifierMask, CombinesBothSidesOfEachModifier) {
+  EXPECT_EQ(ModifierMaskFromSDL(KMOD_NONE), 0);
+  EXPECT_EQ(ModifierMaskFromSDL(KMOD_RSHIFT), 1);
+  EXPECT_EQ(ModifierMaskFromSDL(KMOD_LCTRL | KMOD_RALT), 2 | 4);
+  EXPECT_EQ(ModifierMaskFromSDL(KMOD_RGUI | KMOD_LSHIFT), 8 | 1);
+  EXPECT_EQ(ModifierMaskFromSDL(KMOD_NUM | KMOD_CAPS), 0);
+}
+
+TEST(SystemClock, SleepWaitsAndNegativeReturnsAtOnce) {
+  StartSystem();
+  auto before = std::chrono::steady_clock::now();
+  int start = MillisecondClock();
+  SleepMillis(-5);
+  SleepMillis(0);
+  auto quick = std::chrono::steady_clock::now() - before;
+  SleepMillis(20);
+  int elapsed = MillisecondClock() - start;
+  EXPECT_LT(quick, std::chrono::milliseconds(15));
+  EXPECT_GE(elapsed, 20);
+}
+
+TEST(SystemTexts, DateAndTimeFormats) {
+  std::string date = TextToUtf8(CurrentDateText());
+  std::string time = TextToUtf8(CurrentTimeText());
+  EXPECT_TRUE(std::regex_match(date, std::regex("[0-3][0-9] [A-Z][a-z]{2} [0-9]{4}"))) << date;
+  EXPECT_TRUE(std::regex_match(time, std::regex("[0-2][0-9]:[0-5][0-9]:[0-6][0-9]"))) << time;
+}
+
+TEST(SystemUrl, NormalisesTextsWithoutAScheme) {
+  EXPECT_EQ(NormaliseURL(u"http://example.org/a#b"), u"http://example.org/a#b");
+  EXPECT_EQ(NormaliseURL(u"HTTPS://Example.org"), u"HTTPS://Example.org");
+  EXPECT_EQ(NormaliseURL(u"File:///tmp/x"), u"File:///tmp/x");
+  EXPECT_EQ(NormaliseURL(u"www.example.org/page#top"), u"http:www.example.org/page#top");
+  auto file = std::filesystem::temp_directory_path() / "graphics_url_test.html";
+  std::FILE* out = std::fopen(file.c_str(), "w");
+  ASSERT_NE(out, nullptr);
+  std::fclose(out);
+  String path = TextFromUtf8(file.string());
+  EXPECT_EQ(NormaliseURL(path + u"#part"), u"file://" + path + u"#part");
+  std::filesystem::remove(file);
+  // A folder is not a file to open.
+  String folder = TextFromUtf8(std::filesystem::temp_directory_path().string());
+  EXPECT_EQ(NormaliseURL(folder), u"http:" + folder);
+}
+
+TEST(SystemRequesters, AnswerNothingWithoutDialogs) {
+  StartSystem();
+  EXPECT_EQ(RequestFile(u"Open", u"png", 0, u"/tmp"), u"");
+  EXPECT_EQ(RequestDir(u"Folder", u"/tmp"), u"");
+}
+
+TEST(SystemPoll, WorksWithoutAnyWindowOrDisplay) {
+  StartSystem();
+  SDL_Event user{};
+  user.type = SDL_USEREVENT;
+  SDL_PushEvent(&user);
+  SystemPoll();
+  // The pending event was taken off SDL's queue by the poll.
+  EXPECT_EQ(SDL_PeepEvents(&user, 1, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT), 0);
+}
+
+TEST(HookIds, The257thIdRaisesAndSoDoesEveryLaterOne) {
+  EXPECT_EXIT(
+      {
+        StartHooks();
+        int last = -1;
+        try {
+          for (;;) last = NewHookId();
+        } catch (const TRuntimeError& error) {
+          bool first = std::string(error.what()) == "Too many hook ids";
+          bool again = false;
+          try {
+            NewHookId();
+          } catch (const TRuntimeError&) {
+            again = true;
+          }
+          std::exit(last == 255 && first && again ? 0 : 1);
+        }
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
