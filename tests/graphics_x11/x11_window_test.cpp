@@ -224,4 +224,28 @@ TEST_F(X11WindowTest, PresentedDrawingReachesTheWindowAndStays) {
   EXPECT_EQ(pixel[3], 255);
 }
 
+TEST_F(X11WindowTest, DisplayModesAndARefusedFullScreenMode) {
+  EXPECT_EQ(HasGraphicsMode(0, 0, 0, 0), 1);
+  EXPECT_EQ(HasGraphicsMode(kScreenWidth, kScreenHeight, 32, 0), 1);
+  EXPECT_EQ(HasGraphicsMode(kScreenWidth + 1, 0, 0, 0), 0);
+  // No such mode: the driver's error becomes a null context, and the window that was open
+  // has been closed first.
+  EXPECT_FALSE(OpenGraphics(12345, 777, 32, 60, 0));
+  EXPECT_EQ(GLContextCurrent(), nullptr);
+  EXPECT_EQ(CurrentGraphicsWidth(), 0);
+  std::string info = RunCommand("xwininfo -id " + id + " 2>&1");
+  EXPECT_NE(info.find("No such window"), std::string::npos) << info;
+}
+
+TEST_F(X11WindowTest, OpeningAgainReplacesTheWindow) {
+  Ref<TGraphics> second = OpenGraphics(120, 80, 0, 0, 0);
+  ASSERT_TRUE(second);
+  std::string old_info = RunCommand("xwininfo -id " + id + " 2>&1");
+  EXPECT_NE(old_info.find("No such window"), std::string::npos) << old_info;
+  EXPECT_EQ(CurrentGraphicsWidth(), 120);
+  std::string info = RunCommand("xwininfo -name 'Corvane Application'");
+  EXPECT_EQ(FieldAfter(info, "Width: "), 120) << info;
+  EXPECT_EQ(FieldAfter(info, "Absolute upper-left X: "), kScreenWidth / 2 - 60);
+}
+
 }  // namespace
