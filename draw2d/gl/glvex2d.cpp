@@ -364,6 +364,7 @@ Ref<TGLImageFrame> TGLImageFrame::CreateFromPixmap(const Ref<TPixmap>& pixmap, i
     for (GLuint old : pending_deletions) {
       if (bound_texture == old) bound_texture = 0;
       glDeleteTextures(1, &old);
+      ++stats.textures_deleted;
     }
   }
   pending_deletions.clear();

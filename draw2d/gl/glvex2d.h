@@ -14,6 +14,7 @@ struct TGLVex2DStats {
   int blend_changes = 0;
   int texture_binds = 0;
   int texturing_switches = 0;
+  int textures_deleted = 0;
 };
 const TGLVex2DStats& GLVex2DStats();
 

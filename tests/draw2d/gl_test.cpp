@@ -34,6 +34,7 @@ class GLDriver : public ::testing::Test {
     static Ref<TGraphics> context = CreateGraphics(kWidth, kHeight, 0, 0, 0);
     ASSERT_NE(context, nullptr);
     SetGraphics(context);
+    this->context = context;
     SetViewport(0, 0, kWidth, kHeight);
     SetOrigin(0, 0);
     SetHandle(0, 0);
@@ -45,6 +46,8 @@ class GLDriver : public ::testing::Test {
     SetClsColor(0, 0, 0);
     Cls();
   }
+
+  Ref<TGraphics> context;
 
   static Ref<TPixmap> Screen() { return GrabPixmap(0, 0, kWidth, kHeight); }
 
@@ -463,6 +466,27 @@ TEST_F(GLDriver, FilteredMipmappedFrameDrawsAtFullSize) {
   frame->Draw(0, 0, 5, 3, 2, 2, 0, 0, 5, 3);
   EXPECT_EQ(At(4, 3), 0xFF40C080u);
   EXPECT_EQ(At(1, 1), kBlack);
+}
+
+TEST_F(GLDriver, TexturesOfGoneFramesAreDeletedOnlyWithinTheirGeneration) {
+  Ref<TPixmap> p = TPixmap::Create(2, 2, PIXFMT_RGBA32);
+  p->ClearPixels(kWhite);
+  Ref<TImageFrame> a = CurrentDriver->CreateFrameFromPixmap(p, 0);
+  Ref<TImageFrame> b = CurrentDriver->CreateFrameFromPixmap(p, 0);
+  a.reset();
+  b.reset();
+  int deleted = GLVex2DStats().textures_deleted;
+  Ref<TImageFrame> c = CurrentDriver->CreateFrameFromPixmap(p, 0);
+  EXPECT_EQ(GLVex2DStats().textures_deleted, deleted + 2);
+
+  // Once the generation has moved on, the names of older frames are dropped, not deleted.
+  SelectGraphicsDriver(GLVex2DDriver(), 2);
+  SetGraphics(context);
+  c.reset();
+  Ref<TImageFrame> d = CurrentDriver->CreateFrameFromPixmap(p, 0);
+  EXPECT_EQ(GLVex2DStats().textures_deleted, deleted + 2);
+  d->Draw(0, 0, 2, 2, 0, 0, 0, 0, 2, 2);  // the new name is bound and usable
+  EXPECT_EQ(At(1, 1), kWhite);
 }
 
 TEST_F(GLDriver, TexelsAreTintedByColourAndAlpha) {
