@@ -86,7 +86,9 @@ void TEvent::RegisterId(int id, const String& name) {
 }
 
 String TEvent::DescriptionForId(int id) {
-  String key = u"}" + TextFromInt(id) + u"{";
+  String key = u"}";
+  key += TextFromInt(id);
+  key += u'{';
   size_t at = id_names.find(key);
   if (at == String::npos) return String();
   size_t start = at + key.size();

@@ -6,6 +6,10 @@
 #include "graphics/platform/glcontext.h"
 
 #include <SDL.h>
+#include <SDL_syswm.h>  // for the native handles of an attached window
+#if defined(SDL_VIDEO_DRIVER_X11)
+#include <X11/Xlib.h>  // for measuring a foreign window, whose resizes SDL never hears of
+#endif
 #include <GL/gl.h>
 #include <GL/glext.h>  // for the framebuffer object types and constants
 
@@ -190,6 +194,37 @@ bool SwitchDisplayMode(GLContextRecord* record) {
   return SDL_SetWindowFullscreen(record->window, SDL_WINDOW_FULLSCREEN) == 0;
 }
 
+// The client size of a foreign window as the window system has it now. Note: a resized
+// window gets a new drawing buffer of its new size (the old drawing is dropped).
+void MeasureAttachedWindow(GLContextRecord* record) {
+  int width = record->width;
+  int height = record->height;
+  SDL_GetWindowSize(record->window, &width, &height);
+#if defined(SDL_VIDEO_DRIVER_X11)
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (SDL_GetWindowWMInfo(record->window, &info) && info.subsystem == SDL_SYSWM_X11) {
+    XWindowAttributes attributes{};
+    if (XGetWindowAttributes(info.info.x11.display, info.info.x11.window, &attributes)) {
+      width = attributes.width;
+      height = attributes.height;
+    }
+  }
+#endif
+  if (width == record->width && height == record->height) return;
+  record->width = width;
+  record->height = height;
+  if (!record->framebuffer) return;
+  GLContextRecord* previous = current_record;
+  if (SDL_GL_MakeCurrent(record->window, record->context) != 0) return;
+  current_record = record;
+  FreeDrawingBuffer(record);
+  MakeDrawingBuffer(record);
+  current_record = nullptr;
+  SDL_GL_MakeCurrent(nullptr, nullptr);
+  GLContextMakeCurrent(previous);
+}
+
 }  // namespace
 
 GLContextRecord* GLContextCreate(int width, int height, int depth, int hertz, int flags) {
@@ -275,9 +310,7 @@ GLContextRecord* GLContextAttach(int widget, int flags) {
 
 void GLContextSettings(GLContextRecord* record, int& width, int& height, int& depth,
                        int& hertz, int& flags) {
-  if (record->kind == kKindAttached) {
-    SDL_GetWindowSize(record->window, &record->width, &record->height);
-  }
+  if (record->kind == kKindAttached) MeasureAttachedWindow(record);
   width = record->width;
   height = record->height;
   depth = record->depth;

@@ -248,4 +248,38 @@ TEST_F(X11WindowTest, OpeningAgainReplacesTheWindow) {
   EXPECT_EQ(FieldAfter(info, "Absolute upper-left X: "), kScreenWidth / 2 - 60);
 }
 
+TEST_F(X11WindowTest, AttachedWindowIsMeasuredAgainAndNeverDestroyed) {
+  CloseOpenedGraphics();
+  Display* display = XOpenDisplay(nullptr);
+  ASSERT_NE(display, nullptr);
+  Window foreign = XCreateSimpleWindow(display, DefaultRootWindow(display), 10, 10, 150, 90,
+                                       0, 0, 0);
+  XMapWindow(display, foreign);
+  XSync(display, False);
+  Ref<TGraphics> attached = AttachGraphics(static_cast<int>(foreign), 0);
+  ASSERT_TRUE(attached) << SDL_GetError();
+  int w = 0, h = 0, d = -1, hz = -1, flags = 0;
+  attached->GetSettings(w, h, d, hz, flags);
+  EXPECT_EQ(w, 150);
+  EXPECT_EQ(h, 90);
+  EXPECT_EQ(d, 0);
+  EXPECT_EQ(hz, 0);
+  EXPECT_EQ(flags, 2);
+  XResizeWindow(display, foreign, 170, 60);
+  XSync(display, False);
+  EXPECT_TRUE(PollUntil([&] {
+    SystemPoll();
+    attached->GetSettings(w, h, d, hz, flags);
+    return w == 170 && h == 60;
+  })) << w << "x" << h;
+  SetGraphics(attached);
+  EXPECT_EQ(CurrentGraphicsWidth(), 170);
+  CloseGraphics(attached);
+  EXPECT_EQ(GLContextCurrent(), nullptr);
+  XWindowAttributes attributes{};
+  EXPECT_NE(XGetWindowAttributes(display, foreign, &attributes), 0);
+  XDestroyWindow(display, foreign);
+  XCloseDisplay(display);
+}
+
 }  // namespace
