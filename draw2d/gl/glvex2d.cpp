@@ -60,10 +60,21 @@ void BindTexture(GLuint name) {
   glBindTexture(GL_TEXTURE_2D, name);
 }
 
-// Emits a local point through the transform, translated, rounded to float32 at the end.
-inline void TransformedVertex(double lx, double ly, double tx, double ty) {
-  glVertex2f(static_cast<float>(lx * tform_ix + ly * tform_iy + tx),
-             static_cast<float>(lx * tform_jx + ly * tform_jy + ty));
+// Emits a local point through the transform, translated (and shifted by `offset`), summed in
+// double and rounded to float32 at the end.
+inline void TransformedVertex(double lx, double ly, double tx, double ty,
+                              double offset = 0.0) {
+  glVertex2f(static_cast<float>(lx * tform_ix + ly * tform_iy + tx + offset),
+             static_cast<float>(lx * tform_jx + ly * tform_jy + ty + offset));
+}
+
+// Whether the GL can hold an RGBA texture of this size, asked through the proxy target.
+bool ProxyAccepts(int width, int height) {
+  glTexImage2D(GL_PROXY_TEXTURE_2D, 0, 4, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+               nullptr);
+  GLint accepted = 0;
+  glGetTexLevelParameteriv(GL_PROXY_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &accepted);
+  return accepted != 0;
 }
 
 int NextPowerOfTwo(int n) {
@@ -219,8 +230,8 @@ class TGLVex2DDriver : public TVex2DDriver {
   void DrawLine(float x0, float y0, float x1, float y1, float tx, float ty) override {
     SetTexturing(false);
     glBegin(GL_LINES);
-    TransformedVertex(x0, y0, tx + kPixelCentre, ty + kPixelCentre);
-    TransformedVertex(x1, y1, tx + kPixelCentre, ty + kPixelCentre);
+    TransformedVertex(x0, y0, tx, ty, kPixelCentre);
+    TransformedVertex(x1, y1, tx, ty, kPixelCentre);
     glEnd();
   }
 
@@ -316,20 +327,21 @@ class TGLVex2DDriver : public TVex2DDriver {
 // ---------------------------------------------------------------------------------------
 // TGLImageFrame
 
-Ref<TGLImageFrame> TGLImageFrame::CreateFromPixmap(const Ref<TPixmap>& pixmap, int flags) {
-  // 1. The texture size: powers of two the GL accepts, halved until it does.
-  int tex_width = NextPowerOfTwo(pixmap->width);
-  int tex_height = NextPowerOfTwo(pixmap->height);
-  for (;;) {
-    glTexImage2D(GL_PROXY_TEXTURE_2D, 0, 4, tex_width, tex_height, 0, GL_RGBA,
-                 GL_UNSIGNED_BYTE, nullptr);
-    GLint accepted = 0;
-    glGetTexLevelParameteriv(GL_PROXY_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &accepted);
-    if (accepted != 0) break;
+void FindTextureSize(int width, int height, bool (*accepts)(int width, int height),
+                     int& tex_width, int& tex_height) {
+  tex_width = NextPowerOfTwo(width);
+  tex_height = NextPowerOfTwo(height);
+  while (!accepts(tex_width, tex_height)) {
     if (tex_width == 1 && tex_height == 1) throw TRuntimeError("Unable to calculate tex size");
     if (tex_width > 1) tex_width /= 2;
     if (tex_height > 1) tex_height /= 2;
   }
+}
+
+Ref<TGLImageFrame> TGLImageFrame::CreateFromPixmap(const Ref<TPixmap>& pixmap, int flags) {
+  // 1. The texture size the GL can hold.
+  int tex_width = 0, tex_height = 0;
+  FindTextureSize(pixmap->width, pixmap->height, ProxyAccepts, tex_width, tex_height);
 
   // 2. A pixmap too large for the texture is shrunk to fit.
   Ref<TPixmap> source = pixmap;

@@ -457,6 +457,29 @@ TEST_F(GLDriver, FiveByThreePixmapGetsAnEightByFourTexturePaddedAtItsEdges) {
   EXPECT_EQ(s->ReadPixel(5, 3), p->ReadPixel(4, 2));
 }
 
+TEST(TextureSize, RaisedToPowersOfTwoThenHalvedUntilAccepted) {
+  int w = 0, h = 0;
+  FindTextureSize(5, 3, [](int, int) { return true; }, w, h);
+  EXPECT_EQ(w, 8);
+  EXPECT_EQ(h, 4);
+  FindTextureSize(1, 64, [](int, int) { return true; }, w, h);
+  EXPECT_EQ(w, 1);
+  EXPECT_EQ(h, 64);
+  // Both sides above 1 halve together, a side at 1 stays.
+  FindTextureSize(300, 20, [](int a, int b) { return a <= 64 && b <= 64; }, w, h);
+  EXPECT_EQ(w, 64);
+  EXPECT_EQ(h, 4);
+  FindTextureSize(1, 1000, [](int a, int b) { return a * b <= 256; }, w, h);
+  EXPECT_EQ(w, 1);
+  EXPECT_EQ(h, 256);
+  try {
+    FindTextureSize(3, 3, [](int, int) { return false; }, w, h);
+    FAIL() << "no size accepted, yet no error";
+  } catch (const TRuntimeError& error) {
+    EXPECT_STREQ(error.what(), "Unable to calculate tex size");
+  }
+}
+
 TEST_F(GLDriver, FilteredMipmappedFrameDrawsAtFullSize) {
   Ref<TPixmap> p = TPixmap::Create(5, 3, PIXFMT_RGBA32);
   p->ClearPixels(0xFF40C080u);
