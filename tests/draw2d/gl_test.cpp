@@ -31,7 +31,10 @@ class GLDriver : public ::testing::Test {
     // Selecting the driver bumps the generation, so frames made by other tests' drivers
     // are not reused here.
     SelectGraphicsDriver(GLVex2DDriver(), 2);
-    static Ref<TGraphics> context = CreateGraphics(kWidth, kHeight, 0, 0, 0);
+    // Never destroyed: closing a GL context during static destruction, after the GL
+    // library's own statics are gone, crashes.
+    static Ref<TGraphics>& context =
+        *new Ref<TGraphics>(CreateGraphics(kWidth, kHeight, 0, 0, 0));
     ASSERT_NE(context, nullptr);
     SetGraphics(context);
     this->context = context;
