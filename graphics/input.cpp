@@ -173,6 +173,7 @@ int WaitForChar() {
   }
 }
 
+// Presses of `button` (1 left, 2 right, 3 middle) since the last read.
 int MouseHitCount(int button) {
   SystemPoll();
   if (!IsButton(button)) return 0;
@@ -181,6 +182,7 @@ int MouseHitCount(int button) {
   return count;
 }
 
+// 1 while `button` is held.
 int IsMouseDown(int button) {
   SystemPoll();
   return IsButton(button) ? mouse_states[button] : 0;
@@ -207,6 +209,7 @@ int WaitForMouse() {
   }
 }
 
+// Pointer position in client pixels and the accumulated wheel notches.
 int MousePosX() {
   SystemPoll();
   return mouse_location[0];
@@ -222,10 +225,12 @@ int MouseWheelPos() {
   return mouse_location[2];
 }
 
+// Movement since the previous delta query of the same axis.
 int MouseDeltaX() { return Delta(0); }
 int MouseDeltaY() { return Delta(1); }
 int MouseWheelDelta() { return Delta(2); }
 
+// 1 between a switch to another program and the switch back.
 int IsAppSuspended() {
   SystemPoll();
   return suspended;

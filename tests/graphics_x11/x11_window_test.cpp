@@ -19,6 +19,7 @@
 #include <cstring>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "graphics/glgraphics.h"
 #include "graphics/input.h"
@@ -181,6 +182,22 @@ TEST_F(X11WindowTest, RealKeyPressesArriveAsVirtualKeyCodes) {
   EXPECT_EQ(KeyHitCount(16), 0);
   RunCommand("xdotool keyup Shift_R keyup Shift_L");
   EXPECT_TRUE(PollUntil([] { return IsKeyDown(160) == 0 && IsKeyDown(161) == 0; }));
+}
+
+TEST_F(X11WindowTest, TypedTextAndReturnQueueCharacters) {
+  RunCommand("xdotool windowfocus --sync " + id);
+  for (int i = 0; i < 10; ++i) {
+    SleepMillis(10);
+    SystemPoll();
+  }
+  FlushKeyState();
+  RunCommand("xdotool type 'aB' && xdotool key Return");
+  std::vector<int> typed;
+  EXPECT_TRUE(PollUntil([&] {
+    while (int code = NextChar()) typed.push_back(code);
+    return typed.size() >= 3;
+  }));
+  EXPECT_EQ(typed, (std::vector<int>{'a', 'B', 13}));
 }
 
 TEST_F(X11WindowTest, CloseRequestLeavesTheWindowOpen) {
