@@ -200,6 +200,16 @@ TEST_F(X11WindowTest, TypedTextAndReturnQueueCharacters) {
   EXPECT_EQ(typed, (std::vector<int>{'a', 'B', 13}));
 }
 
+TEST_F(X11WindowTest, MoveMouseTakesClientCoordinatesOfTheActiveWindow) {
+  RunCommand("xdotool windowfocus --sync " + id);
+  SystemPoll();
+  MoveMouse(10, 20);
+  SystemPoll();
+  std::string where = RunCommand("xdotool getmouselocation");
+  EXPECT_EQ(FieldAfter(where, "x:"), kScreenWidth / 2 - 100 + 10) << where;
+  EXPECT_EQ(FieldAfter(where, "y:"), kScreenHeight / 2 - 50 + 20) << where;
+}
+
 TEST_F(X11WindowTest, CloseRequestLeavesTheWindowOpen) {
   // What a window manager's close box sends: WM_PROTOCOLS / WM_DELETE_WINDOW.
   Display* display = XOpenDisplay(nullptr);
