@@ -41,6 +41,9 @@ int TImageFont::CharToGlyph(int c) {
 }
 
 Ref<TImageGlyph> TImageFont::LoadGlyph(int index) {
+  // Note: a loaded font may map a character past its own glyph count; such a character
+  // has no glyph rather than reading outside the table.
+  if (index < 0 || index >= CountGlyphs()) return nullptr;
   Ref<TImageGlyph>& slot = _glyphs[index];
   if (slot || !_src_font) return slot;
   Ref<TGlyph> source = _src_font->LoadGlyph(index);

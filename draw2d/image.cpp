@@ -25,6 +25,7 @@ Ref<TImage> TImage::Load(const Ref<Object>& source, int flags, int maskRed, int 
 }
 
 Ref<TImageFrame> TImage::Frame(int index) {
+  if (index < 0 || index >= static_cast<int>(pixmaps.size())) return nullptr;
   if (seqs[index] != graphicsGeneration) {
     frames[index] = CurrentDriver->CreateFrameFromPixmap(pixmaps[index], flags);
     seqs[index] = frames[index] ? graphicsGeneration : 0;

@@ -17,7 +17,8 @@ class TImage : public Object {
   static Ref<TImage> Load(const Ref<Object>& source, int flags, int maskRed, int maskGreen,
                           int maskBlue);
   // The drawable frame for the current context; made by the driver in force when the
-  // generation changed since it was last made. Null when the driver made none.
+  // generation changed since it was last made. Null when the driver made none or the image
+  // has no such frame.
   Ref<TImageFrame> Frame(int index);
 
   int width = 0, height = 0, flags = 0;

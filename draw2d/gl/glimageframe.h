@@ -16,7 +16,8 @@ class TGLImageFrame : public TImageFrame {
   ~TGLImageFrame() override;
   void Draw(float x0, float y0, float x1, float y1, float tx, float ty, float sx, float sy,
             float sw, float sh) override;
-  // Makes the texture; raises "Unable to calculate tex size" when the GL takes no size.
+  // Makes the texture, or null for an empty pixmap; raises "Unable to calculate tex size"
+  // when the GL takes no size.
   static Ref<TGLImageFrame> CreateFromPixmap(const Ref<TPixmap>& pixmap, int flags);
 
   float u0 = 0.0f, v0 = 0.0f, u1 = 0.0f, v1 = 0.0f;

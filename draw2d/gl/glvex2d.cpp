@@ -339,6 +339,8 @@ void FindTextureSize(int width, int height, bool (*accepts)(int width, int heigh
 }
 
 Ref<TGLImageFrame> TGLImageFrame::CreateFromPixmap(const Ref<TPixmap>& pixmap, int flags) {
+  // Note: an empty pixmap has no last row or column to pad with; it gets no texture.
+  if (pixmap->width <= 0 || pixmap->height <= 0) return nullptr;
   // 1. The texture size the GL can hold.
   int tex_width = 0, tex_height = 0;
   FindTextureSize(pixmap->width, pixmap->height, ProxyAccepts, tex_width, tex_height);

@@ -144,7 +144,10 @@ class TTwoGlyphFont : public TFont {
   int Style() override { return 7; }
   int Height() override { return 11; }
   int CountGlyphs() override { return 2; }
-  int CharToGlyph(int c) override { return c == 'x' ? 0 : (c == 'y' ? 1 : -1); }
+  // 'z' maps past the glyph table, as a faulty font file might.
+  int CharToGlyph(int c) override {
+    return c == 'x' ? 0 : (c == 'y' ? 1 : (c == 'z' ? 9 : -1));
+  }
   Ref<TGlyph> LoadGlyph(int index) override;
   int loads = 0;
 };
@@ -216,6 +219,10 @@ TEST(ImageFont, LoaderChainIsAskedNewestFirstAndGlyphsLoadOnce) {
   EXPECT_EQ(x->Pixels()->flags, IMAGEFLAG_FILTERED | IMAGEFLAG_MIPMAPPED);
   // A glyph without pixels still advances but has no image.
   EXPECT_EQ(font->LoadGlyph(1)->Pixels(), nullptr);
+
+  // A glyph index outside the table is no glyph.
+  EXPECT_EQ(font->LoadGlyph(font->CharToGlyph('z')), nullptr);
+  EXPECT_EQ(font->LoadGlyph(-1), nullptr);
 
   Ref<TImageFont> plain =
       TImageFont::Load(std::make_shared<TStringObject>(u"two.fnt"), 12, 0);

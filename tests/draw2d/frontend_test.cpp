@@ -465,6 +465,12 @@ TEST_F(FrontEnd, DrawImageUsesTheImagesOwnHandle) {
   EXPECT_EQ(s->a[2], 6.0f);  // the whole frame, stretched
   EXPECT_EQ(s->a[3], 4.0f);
 
+  // A frame the image does not have draws nothing.
+  rec.Clear();
+  DrawImage(image, 0, 0, 1);
+  DrawImage(image, 0, 0, -1);
+  EXPECT_EQ(rec.Count(DrawOp::FrameDraw), 0u);
+
   // A driver that makes no frame draws nothing, and asks again next time.
   rec.make_frames = false;
   Ref<TImage> again = TImage::Load(pixmap, 0, 0, 0, 0);

@@ -483,6 +483,14 @@ TEST(TextureSize, RaisedToPowersOfTwoThenHalvedUntilAccepted) {
   }
 }
 
+TEST_F(GLDriver, EmptyPixmapGetsNoFrame) {
+  EXPECT_EQ(CurrentDriver->CreateFrameFromPixmap(TPixmap::Create(0, 3, PIXFMT_RGBA32), 0),
+            nullptr);
+  Ref<TImage> image = TImage::Load(TPixmap::Create(4, 0, PIXFMT_RGBA32), 0, 0, 0, 0);
+  DrawImage(image, 0, 0);
+  EXPECT_EQ(InkCount(), 0);
+}
+
 TEST_F(GLDriver, FilteredMipmappedFrameDrawsAtFullSize) {
   Ref<TPixmap> p = TPixmap::Create(5, 3, PIXFMT_RGBA32);
   p->ClearPixels(0xFF40C080u);
