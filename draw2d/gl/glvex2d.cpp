@@ -25,19 +25,21 @@ constexpr double kDegToRad = 0.017453292519943295;
 constexpr double kPixelCentre = 0.5;
 constexpr int kMinOvalSegments = 12;
 
-class TGLVex2DDriver;
-
-// Device state, reset by ResetGLContext whenever a context becomes current.
+// Device state: the caches are forgotten by ResetGLContext whenever a context becomes
+// current, and everything is then set again by the context's replayed state.
 double tform_ix = 1, tform_iy = 0, tform_jx = 0, tform_jy = 1;
 uint8_t color4ub[4] = {255, 255, 255, 255};  // red, green, blue, alpha
-int applied_blend = 0;        // 0: none applied since the last reset
+int applied_blend = 0;                       // 0: none applied since the last reset
 GLuint bound_texture = 0;
 bool texturing = false;
 
 // Textures of the current generation whose frames are gone, deleted at the next creation.
 // Note: frames held by other modules' statics die at process exit, possibly after this
 // file's statics, so the list is never destroyed.
-std::vector<GLuint>& pending_deletions = *new std::vector<GLuint>();
+std::vector<GLuint>& PendingDeletions() {
+  static auto* list = new std::vector<GLuint>();
+  return *list;
+}
 int pending_generation = 0;
 
 TGLVex2DStats stats;
@@ -375,13 +377,13 @@ Ref<TGLImageFrame> TGLImageFrame::CreateFromPixmap(const Ref<TPixmap>& pixmap, i
   GLuint name = 0;
   glGenTextures(1, &name);
   if (graphicsGeneration == pending_generation) {
-    for (GLuint old : pending_deletions) {
+    for (GLuint old : PendingDeletions()) {
       if (bound_texture == old) bound_texture = 0;
       glDeleteTextures(1, &old);
       ++stats.textures_deleted;
     }
   }
-  pending_deletions.clear();
+  PendingDeletions().clear();
   pending_generation = graphicsGeneration;
 
   BindTexture(name);
@@ -442,7 +444,7 @@ Ref<TGLImageFrame> TGLImageFrame::CreateFromPixmap(const Ref<TPixmap>& pixmap, i
 TGLImageFrame::~TGLImageFrame() {
   // Note: a frame of an older generation belongs to a context that is gone with its names.
   if (name != 0 && seq == pending_generation) {
-    pending_deletions.push_back(static_cast<GLuint>(name));
+    PendingDeletions().push_back(static_cast<GLuint>(name));
   }
 }
 

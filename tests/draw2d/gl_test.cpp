@@ -85,6 +85,18 @@ class GLDriver : public ::testing::Test {
 
 // --- read-back
 
+TEST_F(GLDriver, DriverNamesItselfAndWrapsGLContexts) {
+  EXPECT_EQ(GLVex2DDriver()->ToString(), u"OpenGL");
+  EXPECT_EQ(CurrentDriver, GLVex2DDriver());
+  EXPECT_EQ(CurrentGraphics->Driver(), GLVex2DDriver());
+  EXPECT_EQ(CurrentGraphicsWidth(), kWidth);
+  int w, h, depth, hertz, flags;
+  CurrentGraphics->GetSettings(w, h, depth, hertz, flags);
+  EXPECT_EQ(w, kWidth);
+  EXPECT_EQ(h, kHeight);
+  EXPECT_EQ(flags & GRAPHICS_BACKBUFFER, GRAPHICS_BACKBUFFER);  // the driver's default flags
+}
+
 TEST_F(GLDriver, GrabReturnsTopRowFirstWithOpaqueAlpha) {
   SetClsColor(10, 20, 30);
   Cls();
