@@ -1,6 +1,6 @@
-// Cost of one KeyHitCount with an open graphics window and an empty event queue: the
-// sheet builder asks it about two million times per sheet. Runs on the display in
-// DISPLAY (Xvfb is fine) or off-screen when there is none.
+// Cost of one KeyHitCount with an open graphics window and an empty event queue (the
+// sheet builder asks it about two million times per sheet), and of one Flip(0). Runs on
+// the display in DISPLAY (Xvfb is fine) or off-screen when there is none.
 #include <benchmark/benchmark.h>
 
 #include "graphics/glgraphics.h"
@@ -53,6 +53,21 @@ void BM_KeyHitCountPumpingEveryTime(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_KeyHitCountPumpingEveryTime)->Iterations(2000);
+
+// One unpaced presentation of a sheet-sized window: the copy of the drawing buffer to the
+// window and the swap, as the sprite routine's Flip(0) pays it.
+void BM_FlipSheet(benchmark::State& state) {
+  StartGLGraphics();
+  int size = static_cast<int>(state.range(0));
+  if (!OpenGLGraphics(size, size, 0, 0, 0)) {
+    state.SkipWithError("no graphics window");
+    return;
+  }
+  for (auto _ : state) Flip(0);
+  state.counters["visible"] = CurrentGraphicsVisible();
+  CloseOpenedGraphics();
+}
+BENCHMARK(BM_FlipSheet)->Arg(512)->Arg(1024)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -360,7 +360,7 @@ void GLContextSwap(int sync) {
     glDisable(GL_SCISSOR_TEST);
     fbo.BindFramebuffer(GL_READ_FRAMEBUFFER, record->framebuffer);
     fbo.BindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
-    glDrawBuffer(GL_BACK);
+    glDrawBuffer((record->flags & 2) ? GL_BACK : GL_FRONT);
     fbo.BlitFramebuffer(0, 0, record->width, record->height, 0, 0, record->width,
                         record->height, GL_COLOR_BUFFER_BIT, GL_NEAREST);
     SDL_GL_SwapWindow(record->window);
