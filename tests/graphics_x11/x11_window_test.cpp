@@ -275,6 +275,30 @@ TEST_F(X11WindowTest, OpeningAgainReplacesTheWindow) {
   EXPECT_EQ(FieldAfter(info, "Absolute upper-left X: "), kScreenWidth / 2 - 60);
 }
 
+unsigned long WindowPixel(Window window, int x, int y) {
+  Display* display = XOpenDisplay(nullptr);
+  if (!display) return 0;
+  XImage* image = XGetImage(display, window, x, y, 1, 1, AllPlanes, ZPixmap);
+  unsigned long pixel = image ? XGetPixel(image, 0, 0) & 0xFFFFFF : 0;
+  if (image) XDestroyImage(image);
+  XCloseDisplay(display);
+  return pixel;
+}
+
+TEST_F(X11WindowTest, SingleBufferedWindowIsPresentedToo) {
+  SelectGraphicsDriver(GLGraphicsDriver(), 0);  // no back buffer asked for
+  ASSERT_TRUE(OpenGraphics(90, 70, 0, 0, 0));
+  EXPECT_EQ(CurrentGraphicsFlags(), 0);
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  ASSERT_TRUE(SDL_GetWindowWMInfo(GLContextCurrent()->window, &info));
+  glClearColor(0.0f, 0.0f, 1.0f, 1.0f);
+  glClear(GL_COLOR_BUFFER_BIT);
+  Flip(0);
+  glFinish();
+  EXPECT_EQ(WindowPixel(info.info.x11.window, 45, 35), 0x0000FFu);
+}
+
 TEST_F(X11WindowTest, AttachedWindowIsMeasuredAgainAndNeverDestroyed) {
   CloseOpenedGraphics();
   Display* display = XOpenDisplay(nullptr);
