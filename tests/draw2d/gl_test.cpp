@@ -22,6 +22,16 @@ constexpr int kHeight = 48;
 constexpr uint32_t kBlack = 0xFF000000u;
 constexpr uint32_t kWhite = 0xFFFFFFFFu;
 
+// Declared before every other GL test, so that it makes the module's first start.
+TEST(GLStart, SelectsTheGLDriverWithDefaultFlagsTwo) {
+  unsetenv("DISPLAY");
+  StartGLVex2D();
+  ASSERT_NE(GLVex2DDriver(), nullptr);
+  EXPECT_EQ(CurrentGraphicsDriver(), GLVex2DDriver());
+  EXPECT_EQ(DefaultGraphicsFlags(), 2);
+  EXPECT_EQ(CurrentGraphics, nullptr);
+}
+
 class GLDriver : public ::testing::Test {
  protected:
   void SetUp() override {
