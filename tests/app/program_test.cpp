@@ -331,9 +331,17 @@ class KeyboardTest : public ProgramTest {
     return std::system(command.c_str()) == 0;
   }
   // Waits for the sheet's window and gives it the keyboard focus.
+  // Note: the window can be found before it is mapped, when focusing it still fails; retry.
   static bool FocusWindow() {
-    return XDo("search --sync --name 'Corvane Application' windowfocus --sync");
+    for (int attempt = 0; attempt < 50; ++attempt) {
+      if (XDo("search --sync --name 'Corvane Application' windowfocus --sync")) return true;
+      std::this_thread::sleep_for(100ms);
+    }
+    return false;
   }
+  // The files appear just before the closing message and the wait for a key; a key pressed
+  // before that wait starts is forgotten by it, so give the program time to get there.
+  static void LetItReachTheWait() { std::this_thread::sleep_for(300ms); }
   // Waits until the file exists and differs from `old` (empty: any content).
   bool WaitForFile(const std::string& name, const std::vector<uint8_t>& old = {}) {
     for (int i = 0; i < 600; ++i) {
@@ -365,8 +373,7 @@ TEST_F(KeyboardTest, AnyOtherKeyAtTheEndQuits) {
   Program program(dir.path, display);
   ASSERT_TRUE(FocusWindow());
   ASSERT_TRUE(WaitForFile("Out.png"));
-  // Keys pressed while drawing were forgotten: the program still waits.
-  std::this_thread::sleep_for(200ms);
+  LetItReachTheWait();
   EXPECT_TRUE(program.Running());
   ASSERT_TRUE(XDo("key q"));
   EXPECT_EQ(program.Wait(20s), 0);
@@ -379,11 +386,13 @@ TEST_F(KeyboardTest, RHeldAtTheEndDrawsAnotherSheetOverTheFiles) {
   ASSERT_TRUE(FocusWindow());
   ASSERT_TRUE(WaitForFile("Out.png"));
   const std::vector<uint8_t> first = ReadBytes(dir / "Out.png");
+  LetItReachTheWait();
   ASSERT_TRUE(XDo("keydown r"));
   // The generator's sequence continues, so the second sheet differs from the first.
   const bool replaced = WaitForFile("Out.png", first);
   ASSERT_TRUE(XDo("keyup r"));
   ASSERT_TRUE(replaced);
+  LetItReachTheWait();
   EXPECT_TRUE(program.Running());
   ASSERT_TRUE(XDo("key space"));
   EXPECT_EQ(program.Wait(20s), 0);
