@@ -32,16 +32,19 @@ constexpr int kScreenWidth = 1024;
 constexpr int kScreenHeight = 768;
 
 pid_t xvfb_pid = 0;
+bool xvfb_installed = false;
 bool xvfb_running = false;
 
 // Starts Xvfb on the first free display and points DISPLAY at it.
 class XvfbEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    if (access("/usr/bin/Xvfb", X_OK) != 0) return;
+    xvfb_installed = access("/usr/bin/Xvfb", X_OK) == 0;
+    if (!xvfb_installed) return;
     // Another server may grab the same free display at the same moment: check that ours
     // answers, and start again if not.
-    for (int attempt = 0; attempt < 3 && !xvfb_running; ++attempt) {
+    for (int attempt = 0; attempt < 5 && !xvfb_running; ++attempt) {
+      if (attempt > 0) usleep(50000 * attempt);
       if (!StartServer()) continue;
       Display* display = XOpenDisplay(nullptr);
       if (display) {
@@ -126,7 +129,8 @@ class X11WindowTest : public ::testing::Test {
     StartGLGraphics();
   }
   void SetUp() override {
-    if (!xvfb_running) GTEST_SKIP() << "Xvfb is not installed";
+    if (!xvfb_installed) GTEST_SKIP() << "Xvfb is not installed";
+    ASSERT_TRUE(xvfb_running) << "Xvfb did not start";
     SelectGraphicsDriver(GLGraphicsDriver(), 2);
     g = OpenGraphics(200, 100, 0, 60, 0);
     ASSERT_TRUE(g) << SDL_GetError();
