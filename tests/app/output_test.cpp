@@ -73,6 +73,17 @@ TEST_F(OutputTest, EnlargementsAreExactReplicas) {
   }
 }
 
+TEST_F(OutputTest, EnlargingASheetTooBigForAPixmapIsRefusedNotWrapped) {
+  // 12000 x 12000 would need a 48000-pixel-square copy: more bytes than a pixmap can hold.
+  // The guard decides from the size alone, so the sheet's memory is never read.
+  uint32_t one_pixel = 0;
+  Ref<TPixmap> huge = PixmapCreateStatic(&one_pixel, 12000, 12000, 48000, PIXFMT_RGBA32);
+  Ref<TPixmap> doubled, quadrupled;
+  EXPECT_FALSE(EnlargeSheet(huge, doubled, quadrupled));
+  EXPECT_FALSE(doubled);
+  EXPECT_FALSE(quadrupled);
+}
+
 TEST_F(OutputTest, EachModeWritesItsFilesInOrderAndSize) {
   Ref<TPixmap> sheet = MakeSheet(16, 8);
   struct Case {
