@@ -57,7 +57,7 @@ double ClampColour(double value) {
   return value;
 }
 
-// Steps 1-5: facets, rings and their radius walk, levels, shades and twists.
+// The shape: facets, rings and their radius walk, levels, shades and twists.
 void GenerateRings(SpriteShape& shape) {
   RandomInt(3, 6);  // discarded
   shape.facet_count = RandomInt(8, 16);
@@ -95,7 +95,7 @@ void GenerateRings(SpriteShape& shape) {
   }
 }
 
-// Step 8: the base colour from the hue, which then moves on for the next sprite.
+// The base colour from the hue, which then moves on for the next sprite.
 void TakeBaseColour(SpriteShape& shape) {
   const int m = hue_counter;
   hue_counter = (hue_counter + kHueStep) % 360;
@@ -114,7 +114,7 @@ inline float RingX(int half, double a, float q) {
   return static_cast<float>(half + Cos(a) * q * half);
 }
 
-// Step 12: the two sweeps of 3601 steps with their facet boundaries.
+// The two sweeps of 3601 steps with their facet boundaries.
 void Sweep(const SpriteShape& shape) {
   float ring_brightness[kMaxRings + 1] = {};
   const int segments = shape.ring_count - 1;
