@@ -77,7 +77,13 @@ void ReportLine(const std::string& line) {
   std::fflush(stderr);
 }
 
-std::string QuotedName(const String& name) { return "\"" + TextToUtf8(name) + "\""; }
+std::string QuotedName(const String& name) {
+  // Note: built by appending; g++ 12 warns falsely (-Wrestrict) on "literal" + string.
+  std::string quoted(1, '"');
+  quoted += TextToUtf8(name);
+  quoted += '"';
+  return quoted;
+}
 
 void KeyOutSheet(const Ref<TPixmap>& sheet) {
   for (int x = 0; x < sheet->width; ++x) {

@@ -80,7 +80,8 @@ class XvfbEnvironment : public ::testing::Environment {
       StopServer();
       return false;
     }
-    std::string display = ":" + std::string(number, strcspn(number, "\n"));
+    std::string display(1, ':');
+    display.append(number, strcspn(number, "\n"));
     setenv("DISPLAY", display.c_str(), 1);
     unsetenv("WAYLAND_DISPLAY");
     return true;
