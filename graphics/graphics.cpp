@@ -203,21 +203,25 @@ void Flip(int sync) {
   if (pacedByTimer) {
     // Whole milliseconds per frame, with the remainder spread so that 60 Hz gives
     // 16, 17, 17 (exactly 1000 ms per 60 frames).
-    paceDeadline += pacePeriodMs;
+    // Note: the clock wraps like a 32-bit counter, so the deadline moves in unsigned
+    // arithmetic (no signed overflow when it passes the top of the int range).
+    unsigned deadline =
+        static_cast<unsigned>(paceDeadline) + static_cast<unsigned>(pacePeriodMs);
     paceFraction += paceRemainder;
     if (paceFraction >= paceHertz) {
       paceFraction -= paceHertz;
-      paceDeadline += 1;
+      deadline += 1u;
     }
     int now = pace_clock();
-    int wait = static_cast<int>(static_cast<unsigned>(paceDeadline) - static_cast<unsigned>(now));
+    int wait = static_cast<int>(deadline - static_cast<unsigned>(now));
     if (wait > 0) {
       pace_sleep(wait);
     } else {
       // Note: a late frame restarts the schedule from now instead of being made up by a
-      // burst of short frames.
-      paceDeadline -= wait;
+      // burst of short frames (the deadline minus the wait is the time just read).
+      deadline = static_cast<unsigned>(now);
     }
+    paceDeadline = static_cast<int>(deadline);
     current_driver->Flip(0);
   } else if (pacedByVsync) {
     current_driver->Flip(1);

@@ -12,9 +12,11 @@ namespace {
 int fake_now = 0;
 std::vector<int> sleeps;
 int FakeClock() { return fake_now; }
+// The fake clock wraps like the real 32-bit millisecond counter.
+void Advance(int ms) { fake_now = static_cast<int>(static_cast<unsigned>(fake_now) + ms); }
 void FakeSleep(int ms) {
   sleeps.push_back(ms);
-  fake_now += ms;
+  Advance(ms);
 }
 
 class RecordingDriver;
@@ -123,6 +125,23 @@ TEST_F(GraphicsModuleTest, LateFrameRestartsTheScheduleFromNow) {
   Flip(-1);  // due 1116 + 17
   EXPECT_EQ(sleeps, (std::vector<int>{16, 17}));
   EXPECT_EQ(fake_now, 1133);
+}
+
+TEST_F(GraphicsModuleTest, PacingCarriesOnWhenTheClockWraps) {
+  fake_now = 2147483647 - 20;  // the top of the int range, 24.8 days after system start
+  ASSERT_TRUE(OpenGraphics(64, 64, 0, 60, 0));
+  for (int i = 0; i < 6; ++i) Flip(-1);
+  EXPECT_EQ(sleeps, (std::vector<int>{16, 17, 17, 16, 17, 17}));
+  EXPECT_EQ(fake_now, -2147483648 + 79);  // 100 ms later, past the wrap
+  // A late frame across the wrap restarts the schedule from the time read.
+  sleeps.clear();
+  fake_now = 2147483647 - 5;
+  ASSERT_TRUE(OpenGraphics(64, 64, 0, 60, 0));
+  Advance(40);
+  Flip(-1);
+  Flip(-1);
+  EXPECT_EQ(sleeps, (std::vector<int>{17}));
+  EXPECT_EQ(fake_now, -2147483648 + 34 + 17);
 }
 
 TEST_F(GraphicsModuleTest, UnpacedAndExplicitFlipsNeverSleep) {
