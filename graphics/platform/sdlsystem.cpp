@@ -330,6 +330,8 @@ void TranslateSDLEvent(const SDL_Event& event, const Ref<Object>& source) {
     }
     case SDL_MOUSEWHEEL: {
       const SDL_MouseWheelEvent& wheel = event.wheel;
+      // A sideways-only scroll is another message on the native system, not the wheel.
+      if (wheel.y == 0 && wheel.x != 0) break;
       // SDL hands out whole notches; a partial notch of a fine-grained device gives 0.
       int notches = wheel.y;
       if (wheel.direction == SDL_MOUSEWHEEL_FLIPPED) notches = -notches;

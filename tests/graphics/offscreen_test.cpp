@@ -213,6 +213,13 @@ SDL_Event Wheel(int notches, bool flipped) {
   return event;
 }
 
+// A horizontal scroll: no vertical notches.
+SDL_Event SidewaysWheel(int notches) {
+  SDL_Event event = Wheel(0, false);
+  event.wheel.x = notches;
+  return event;
+}
+
 SDL_Event WindowEvent(Uint8 kind) {
   SDL_Event event{};
   event.type = SDL_WINDOWEVENT;
@@ -256,7 +263,8 @@ TEST_F(OffscreenTest, ButtonsAndWheel) {
                            Button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_MIDDLE, 1, 2),
                            Button(SDL_MOUSEBUTTONUP, SDL_BUTTON_RIGHT, 3, 4),
                            Button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_X1, 1, 2),
-                           Wheel(1, false), Wheel(-2, false), Wheel(1, true), Wheel(0, false)});
+                           Wheel(1, false), Wheel(-2, false), Wheel(1, true), Wheel(0, false),
+                           SidewaysWheel(2)});
   std::vector<int> ids, data;
   for (const TEvent& event : events) {
     ids.push_back(event.id);
