@@ -5,13 +5,16 @@
 #include "stream/console.h"
 
 #include <cstdio>
+#include <limits>  // for the no-character answer below every decodable code
 #include <string>
 
 namespace {
 
 constexpr size_t kLineBufferStart = 1024;
-// ReadChar's answer when the stream ends before a character starts.
-constexpr int kNoChar = -1;
+// ReadChar's answer when the stream ends before a character starts. Unvalidated UTF-8
+// decodes to small negative codes (a stray continuation byte as a lead gives -64 .. -1),
+// so the answer lies below all of them.
+constexpr int kNoChar = std::numeric_limits<int>::min();
 
 bool started = false;
 std::function<void(const String&)> trace_hook;
@@ -85,8 +88,8 @@ void TTextStream::WriteChar(int code) {
 }
 
 // Reads one character. Note: when the stream ends before the first byte of a character,
-// the answer is -1 rather than an exception, so that a last line without a line end can be
-// read; running out inside a character still raises TStreamReadException.
+// the answer is kNoChar rather than an exception, so that a last line without a line end
+// can be read; running out inside a character still raises TStreamReadException.
 int TTextStream::ReadChar() {
   uint8_t first = 0;
   if (!_stream || _stream->Read(&first, 1) != 1) return kNoChar;

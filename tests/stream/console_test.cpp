@@ -109,6 +109,12 @@ TEST(TextStreamInput, LineRulesAndUnvalidatedBytes) {
   EXPECT_EQ(in.text->ReadLine(), u"z");
   EXPECT_EQ(in.text->ReadLine(), String(1, char16_t(233)));
 
+  // A continuation byte in lead position decodes to -1, kept as the 16-bit code 0xFFFF; it
+  // neither ends the line nor the stream.
+  MemoryText stray(TTextStream::UTF8, "\xBF\xBFq\nr");
+  EXPECT_EQ(stray.text->ReadLine(), String(u"\xFFFFq"));
+  EXPECT_EQ(stray.text->ReadLine(), u"r");
+
   MemoryText latin(TTextStream::LATIN1, "\xE9\xFF");
   EXPECT_EQ(latin.text->ReadChar(), 233);
   EXPECT_EQ(latin.text->ReadChar(), 255);
