@@ -30,8 +30,9 @@ void StartHooks() {
 }
 
 int NewHookId() {
-  // Note: the counter keeps growing past 255, so every later request raises too.
-  ++hook_counter;
+  // Note: the counter stays past 255 once there, so every later request raises too; it
+  // stops one past the table instead of counting on towards a signed overflow.
+  if (hook_counter < kHookChains) ++hook_counter;
   if (hook_counter > kHookChains - 1) throw TRuntimeError("Too many hook ids");
   return hook_counter;
 }

@@ -15,8 +15,9 @@ constexpr int kMouseButtons = 4;
 int key_states[kKeyCount];
 int key_hits[kKeyCount];
 int char_queue[kCharQueueSize];
-int char_read = 0;
-int char_write = 0;
+// 32-bit counts that wrap (unsigned: no overflow); the entry is the count AND 255.
+unsigned char_read = 0;
+unsigned char_write = 0;
 int mouse_states[kMouseButtons];
 int mouse_hits[kMouseButtons];
 int mouse_location[4];
@@ -60,9 +61,9 @@ Ref<Object> PolledInputHook(int, Ref<Object> data, Ref<Object>) {
       if (IsKeyCode(event->data)) key_states[event->data] = 0;
       break;
     case EVENT_KEYCHAR:
-      if (char_write - char_read < kCharQueueSize) {
+      if (char_write - char_read < static_cast<unsigned>(kCharQueueSize)) {
         char_queue[char_write & (kCharQueueSize - 1)] = event->data;
-        char_write += 1;
+        char_write += 1u;
       }
       break;
     case EVENT_MOUSEDOWN:
@@ -137,15 +138,15 @@ int NextChar() {
   SystemPoll();
   if (char_read == char_write) return 0;
   int code = char_queue[char_read & (kCharQueueSize - 1)];
-  char_read += 1;
+  char_read += 1u;
   return code;
 }
 
 // Forgets every held key, hit count and queued character.
 void FlushKeyState() {
   SystemPoll();
-  char_read = 0;
-  char_write = 0;
+  char_read = 0u;
+  char_write = 0u;
   for (int i = 0; i < kKeyCount; ++i) {
     key_states[i] = 0;
     key_hits[i] = 0;
