@@ -119,10 +119,19 @@ void MakeDrawingBuffer(GLContextRecord* record) {
     record->framebuffer = record->colorbuffer = record->depthbuffer = 0;
     return;
   }
-  // A new buffer holds undefined pixels: start from black like a fresh window.
+  // A new buffer holds undefined pixels: start from black like a fresh window. Note: a
+  // resized attached window gets its buffer while the drawing layer's scissor and clear
+  // colour are set in the context; they are put back after the clear.
+  GLboolean scissor = glIsEnabled(GL_SCISSOR_TEST);
+  GLfloat clear_colour[4] = {0, 0, 0, 0};
+  glGetFloatv(GL_COLOR_CLEAR_VALUE, clear_colour);
   glDisable(GL_SCISSOR_TEST);
   glClearColor(0, 0, 0, 1);
-  glClear(GL_COLOR_BUFFER_BIT | (record->depthbuffer ? GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT : 0));
+  GLbitfield planes = GL_COLOR_BUFFER_BIT;
+  if (record->depthbuffer) planes |= GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT;
+  glClear(planes);
+  glClearColor(clear_colour[0], clear_colour[1], clear_colour[2], clear_colour[3]);
+  if (scissor) glEnable(GL_SCISSOR_TEST);
   BindDrawingBuffer(record);
 }
 

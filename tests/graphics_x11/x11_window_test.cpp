@@ -330,6 +330,22 @@ TEST_F(X11WindowTest, AttachedWindowIsMeasuredAgainAndNeverDestroyed) {
   })) << w << "x" << h;
   SetGraphics(attached);
   EXPECT_EQ(CurrentGraphicsWidth(), 170);
+  // A resize measured while the context is in use keeps the drawing layer's GL state.
+  glEnable(GL_SCISSOR_TEST);
+  glClearColor(0.25f, 0.5f, 0.75f, 1.0f);
+  XResizeWindow(display, foreign, 120, 80);
+  XSync(display, False);
+  EXPECT_TRUE(PollUntil([&] {
+    SystemPoll();
+    attached->GetSettings(w, h, d, hz, flags);
+    return w == 120 && h == 80;
+  })) << w << "x" << h;
+  EXPECT_TRUE(glIsEnabled(GL_SCISSOR_TEST));
+  GLfloat clear_colour[4] = {};
+  glGetFloatv(GL_COLOR_CLEAR_VALUE, clear_colour);
+  EXPECT_FLOAT_EQ(clear_colour[0], 0.25f);
+  EXPECT_FLOAT_EQ(clear_colour[2], 0.75f);
+  glDisable(GL_SCISSOR_TEST);
   CloseGraphics(attached);
   EXPECT_EQ(GLContextCurrent(), nullptr);
   XWindowAttributes attributes{};
