@@ -9,6 +9,8 @@
 #include "draw2d/font.h"
 #include "draw2d/image.h"
 #include "draw2d/resources/resources.h"
+#include "graphics/input.h"   // mouse readings for the virtual mouse
+#include "graphics/system.h"  // MoveMouse
 #include "pixmap/pixmap.h"
 
 // Degrees to radians, as every angle in the framework converts.
@@ -268,6 +270,31 @@ void GetMaskColor(int& red, int& green, int& blue) {
   red = mask_red;
   green = mask_green;
   blue = mask_blue;
+}
+
+// ---------------------------------------------------------------------------------------
+// Virtual mouse: device pixels scaled by the factors SetVirtualResolution last worked out.
+
+float VirtualMouseX() {
+  return static_cast<float>(MousePosX()) * CurrentGraphics->vres_mousexscale;
+}
+
+float VirtualMouseY() {
+  return static_cast<float>(MousePosY()) * CurrentGraphics->vres_mouseyscale;
+}
+
+float VirtualMouseDeltaX() {
+  return static_cast<float>(MouseDeltaX()) * CurrentGraphics->vres_mousexscale;
+}
+
+float VirtualMouseDeltaY() {
+  return static_cast<float>(MouseDeltaY()) * CurrentGraphics->vres_mouseyscale;
+}
+
+void MoveVirtualMouse(float x, float y) {
+  // Note: real-to-integer conversion truncates toward zero, as everywhere.
+  MoveMouse(static_cast<int>(x / CurrentGraphics->vres_mousexscale),
+            static_cast<int>(y / CurrentGraphics->vres_mouseyscale));
 }
 
 // ---------------------------------------------------------------------------------------

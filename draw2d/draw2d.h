@@ -80,6 +80,14 @@ void SetVirtualResolution(float width, float height);
 void SetMaskColor(int red, int green, int blue);
 void GetMaskColor(int& red, int& green, int& blue);
 
+// The pointer in virtual units: polled-input readings times the virtual-resolution scales.
+float VirtualMouseX();
+float VirtualMouseY();
+float VirtualMouseDeltaX();
+float VirtualMouseDeltaY();
+// Moves the pointer to a position given in virtual units.
+void MoveVirtualMouse(float x, float y);
+
 // Primitives.
 void Plot(float x, float y);
 void DrawRect(float x, float y, float width, float height);

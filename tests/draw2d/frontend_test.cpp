@@ -9,7 +9,10 @@
 #include "draw2d/draw2d.h"
 #include "draw2d/font.h"
 #include "draw2d/recording_driver.h"
+#include "graphics/event.h"
 #include "graphics/graphics.h"
+#include "graphics/input.h"
+#include "graphics/system.h"
 
 namespace {
 
@@ -240,6 +243,44 @@ TEST_F(FrontEnd, ViewportIsConvertedThroughTheVirtualResolution) {
   EXPECT_EQ(v->a[1], 2.0f);  // floor(2.5)
   EXPECT_EQ(v->a[2], 3.0f);  // floor(4.5) - 1
   EXPECT_EQ(v->a[3], 3.0f);  // floor(5.5) - 2
+}
+
+// A system driver that pumps nothing and remembers where the pointer was sent.
+class TPointerSystem : public TSystemDriver {
+ public:
+  void Poll() override {}
+  void Wait() override {}
+  void MoveMouse(int x, int y) override {
+    moved_x = x;
+    moved_y = y;
+  }
+  void SetMouseVisible(int) override {}
+  void Notify(const String&, int) override {}
+  int Confirm(const String&, int) override { return 0; }
+  int Proceed(const String&, int) override { return 0; }
+  String RequestFile(const String&, const String&, int, const String&) override { return {}; }
+  String RequestDir(const String&, const String&) override { return {}; }
+  int OpenURL(const String&) override { return 0; }
+  int moved_x = -1, moved_y = -1;
+};
+
+TEST_F(FrontEnd, VirtualMouseIsScaledByTheVirtualResolution) {
+  Ref<TSystemDriver> platform = CurrentSystemDriver;
+  auto pointer = std::make_shared<TPointerSystem>();
+  CurrentSystemDriver = pointer;
+  SetVirtualResolution(320, 960);  // half as many units across, twice as many down
+  EmitEvent(CreateEvent(EVENT_MOUSEMOVE, nullptr, 0, 0, 0, 0, nullptr));
+  MouseDeltaX();
+  MouseDeltaY();
+  EmitEvent(CreateEvent(EVENT_MOUSEMOVE, nullptr, 0, 0, 101, 33, nullptr));
+  EXPECT_EQ(VirtualMouseX(), 50.5f);
+  EXPECT_EQ(VirtualMouseY(), 66.0f);
+  EXPECT_EQ(VirtualMouseDeltaX(), 50.5f);
+  EXPECT_EQ(VirtualMouseDeltaY(), 66.0f);
+  MoveVirtualMouse(25.9f, 7.0f);
+  EXPECT_EQ(pointer->moved_x, 51);  // 51.8 truncated
+  EXPECT_EQ(pointer->moved_y, 3);   // 3.5 truncated
+  CurrentSystemDriver = platform;
 }
 
 TEST_F(FrontEnd, ResizedContextLosesItsVirtualResolutionOnValidate) {
