@@ -217,7 +217,11 @@ class TGLVex2DDriver : public TVex2DDriver {
     tform_jy = jy;
   }
 
-  void SetLineWidth(float width) override { glLineWidth(width); }
+  void SetLineWidth(float width) override {
+    // Note: the GL refuses widths that are not above 0 and keeps the previous one; such a
+    // width rounds to 0, which the wide-line rule counts as 1.
+    glLineWidth(width > 0.0f ? width : 1.0f);
+  }
 
   void Cls() override { glClear(GL_COLOR_BUFFER_BIT); }
 

@@ -322,6 +322,27 @@ TEST_F(GLDriver, WideLineIsCentredButItsClosingPixelIsOne) {
             "............\n");
 }
 
+TEST_F(GLDriver, LineWidthsBelowOneDrawOnePixelWide) {
+  SetLineWidth(3);
+  SetLineWidth(0);  // the GL refuses 0 and would keep drawing 3 wide
+  DrawLine(0, 2, 4, 2, 0);
+  SetLineWidth(-2);
+  DrawLine(0, 5, 4, 5, 0);
+  SetLineWidth(0.4f);  // rounds to 0, which counts as 1
+  DrawLine(0, 8, 4, 8, 0);
+  EXPECT_EQ(GetLineWidth(), 0.4f);
+  EXPECT_EQ(Picture(0, 1, 5, 9),
+            ".....\n"
+            "####.\n"
+            ".....\n"
+            ".....\n"
+            "####.\n"
+            ".....\n"
+            ".....\n"
+            "####.\n"
+            ".....\n");
+}
+
 TEST_F(GLDriver, OriginMovesShapesAndPointsButNotPixmaps) {
   SetOrigin(10, 5);
   DrawRect(0, 0, 2, 2);
