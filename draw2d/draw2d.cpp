@@ -237,8 +237,9 @@ void SetViewport(int x, int y, int width, int height) {
   float xs = g->vres_mousexscale, ys = g->vres_mouseyscale;
   int x0 = static_cast<int>(std::floor(static_cast<float>(x) / xs));
   int y0 = static_cast<int>(std::floor(static_cast<float>(y) / ys));
-  int x1 = static_cast<int>(std::floor(static_cast<float>(x + width) / xs));
-  int y1 = static_cast<int>(std::floor(static_cast<float>(y + height) / ys));
+  // The far edge summed in 64 bits: int arguments near the limit must not overflow.
+  int x1 = static_cast<int>(std::floor(static_cast<float>(int64_t{x} + width) / xs));
+  int y1 = static_cast<int>(std::floor(static_cast<float>(int64_t{y} + height) / ys));
   CurrentDriver->SetViewport(x0, y0, x1 - x0, y1 - y0);
 }
 

@@ -314,6 +314,7 @@ Ref<TPixmap> TPixmap::CreateStatic(void* pixels, int width, int height, int pitc
 void TPixmap::ClearPixels(uint32_t argb) {
   if (width <= 0 || height <= 0) return;
   std::size_t rowBytes = static_cast<std::size_t>(width) * BytesPerPixel[format];
+  if (rowBytes == 0) return;  // no format: no bytes, and maybe no memory at all
   if (argb == 0) {
     if (static_cast<std::size_t>(pitch) == rowBytes) {
       std::memset(pixels, 0, rowBytes * height);

@@ -24,6 +24,7 @@ constexpr double kDegToRad = 0.017453292519943295;
 // Pixel centres sit half a unit inside each pixel; points and lines aim at them.
 constexpr double kPixelCentre = 0.5;
 constexpr int kMinOvalSegments = 12;
+constexpr float kMaxOvalSpan = 2147483520.0f;  // the largest float below 2^31
 
 // Device state: the caches are forgotten by ResetGLContext whenever a context becomes
 // current, and everything is then set again by the context's replayed state.
@@ -255,7 +256,9 @@ class TGLVex2DDriver : public TVex2DDriver {
     SetTexturing(false);
     float xr = static_cast<float>((static_cast<double>(x1) - x0) * 0.5);
     float yr = static_cast<float>((static_cast<double>(y1) - y0) * 0.5);
-    int segments = static_cast<int>(static_cast<float>(std::fabs(xr) + std::fabs(yr)));
+    float span = std::fabs(xr) + std::fabs(yr);
+    // Note: a span past the int range (or not a number) has no segment count to truncate to.
+    int segments = span < kMaxOvalSpan ? static_cast<int>(span) : kMinOvalSegments;
     if (segments < kMinOvalSegments) segments = kMinOvalSegments;
     segments &= ~3;
     float cx = static_cast<float>(static_cast<double>(x0) + xr);
