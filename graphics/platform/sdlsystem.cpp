@@ -281,6 +281,31 @@ int VirtualKeyForSDLKey(int scancode, int keycode) {
     case SDL_SCANCODE_KP_PERIOD: return 110;
     case SDL_SCANCODE_APPLICATION: return 93;
     case SDL_SCANCODE_MENU: return 93;
+    case SDL_SCANCODE_CLEAR: return 12;
+    case SDL_SCANCODE_SELECT: return 41;
+    case SDL_SCANCODE_EXECUTE: return 43;
+    case SDL_SCANCODE_HELP: return 47;
+    case SDL_SCANCODE_SLEEP: return 95;
+    // Browser, volume, media and launch keys of multimedia keyboards.
+    case SDL_SCANCODE_AC_BACK: return 166;
+    case SDL_SCANCODE_AC_FORWARD: return 167;
+    case SDL_SCANCODE_AC_REFRESH: return 168;
+    case SDL_SCANCODE_AC_STOP: return 169;
+    case SDL_SCANCODE_AC_SEARCH: return 170;
+    case SDL_SCANCODE_AC_BOOKMARKS: return 171;
+    case SDL_SCANCODE_AC_HOME: return 172;
+    case SDL_SCANCODE_MUTE:
+    case SDL_SCANCODE_AUDIOMUTE: return 173;
+    case SDL_SCANCODE_VOLUMEDOWN: return 174;
+    case SDL_SCANCODE_VOLUMEUP: return 175;
+    case SDL_SCANCODE_AUDIONEXT: return 176;
+    case SDL_SCANCODE_AUDIOPREV: return 177;
+    case SDL_SCANCODE_AUDIOSTOP: return 178;
+    case SDL_SCANCODE_AUDIOPLAY: return 179;
+    case SDL_SCANCODE_MAIL: return 180;
+    case SDL_SCANCODE_MEDIASELECT: return 181;
+    case SDL_SCANCODE_COMPUTER: return 182;
+    case SDL_SCANCODE_CALCULATOR: return 183;
     case SDL_SCANCODE_LCTRL: return 162;
     case SDL_SCANCODE_LSHIFT: return 160;
     case SDL_SCANCODE_LALT: return 164;

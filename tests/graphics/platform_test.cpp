@@ -65,6 +65,12 @@ TEST(KeyMapping, EditingNavigationKeypadAndPunctuation) {
       {SDL_SCANCODE_SLASH, 191},        {SDL_SCANCODE_GRAVE, 192},
       {SDL_SCANCODE_LEFTBRACKET, 219},  {SDL_SCANCODE_BACKSLASH, 220},
       {SDL_SCANCODE_RIGHTBRACKET, 221}, {SDL_SCANCODE_APOSTROPHE, 222},
+      {SDL_SCANCODE_CLEAR, 12},         {SDL_SCANCODE_HELP, 47},
+      {SDL_SCANCODE_SLEEP, 95},         {SDL_SCANCODE_AC_BACK, 166},
+      {SDL_SCANCODE_AC_HOME, 172},      {SDL_SCANCODE_AUDIOMUTE, 173},
+      {SDL_SCANCODE_VOLUMEDOWN, 174},   {SDL_SCANCODE_VOLUMEUP, 175},
+      {SDL_SCANCODE_AUDIONEXT, 176},    {SDL_SCANCODE_AUDIOPLAY, 179},
+      {SDL_SCANCODE_MAIL, 180},         {SDL_SCANCODE_CALCULATOR, 183},
   };
   for (const auto& [scancode, code] : expected) {
     EXPECT_EQ(Key(scancode), code) << SDL_GetScancodeName(scancode);
