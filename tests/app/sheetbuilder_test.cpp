@@ -3,6 +3,7 @@
 // any window, and the closing message drawn after the grab.
 #include <gtest/gtest.h>
 
+#include <algorithm>  // for std::find, std::find_if
 #include <string>
 #include <vector>
 
@@ -21,6 +22,13 @@
 namespace {
 
 void NoPause(int) {}
+
+// A frozen pacing clock: every paced presentation has to wait, and the wait notes how many
+// driver calls had been made by then.
+const TRecordingDriver* paced_recorder = nullptr;
+std::vector<size_t> paced_at;
+int FrozenClock() { return 0; }
+void NotePacedWait(int) { paced_at.push_back(paced_recorder->records.size()); }
 
 class SheetBuilderTest : public ::testing::Test {
  protected:
@@ -110,6 +118,62 @@ TEST_F(SheetBuilderTest, EachCellIsSelectedFilledWithTheKeyColourThenDrawnAndPre
   EXPECT_GT(Find(DrawOp::FrameDraw), grab);
   EXPECT_EQ(hue_counter, 60);
   EXPECT_EQ(ReadPngHeader(dir / "Out.png").width, 80u);
+}
+
+TEST_F(SheetBuilderTest, EachCellResetsTheStateBeforeItsKeyFillAndAgainBeforeItsSprite) {
+  // Two cells; the second starts from whatever the first sprite left (blend 0, faint alpha).
+  dir.Write("settings.ini", "Sheet Width=64\nSheet Height=32\nSprite Size=32\nSeed=9\n");
+  paced_recorder = recorder;
+  paced_at.clear();
+  SetPacingClock(FrozenClock, NotePacedWait);
+  const int status = RunSheetBuilder();
+  SetPacingClock(nullptr, nullptr);
+  ASSERT_EQ(status, 0);
+  const auto& records = recorder->records;
+  auto expect = [&](size_t at, DrawOp op, std::vector<float> args, const char* what) {
+    ASSERT_LT(at, records.size()) << what;
+    EXPECT_EQ(records[at].op, op) << what << " at " << at;
+    for (size_t i = 0; i < args.size(); ++i) {
+      EXPECT_EQ(records[at].a[i], args[i]) << what << " argument " << i;
+    }
+  };
+  // The state that ResetDrawState puts in force: no rotation, alpha 1, white, alpha blend.
+  auto expect_reset = [&](size_t at, const char* what) {
+    expect(at, DrawOp::SetTransform, {1, 0, 0, 1}, what);
+    expect(at + 1, DrawOp::SetAlpha, {1}, what);
+    expect(at + 2, DrawOp::SetColor, {255, 255, 255}, what);
+    expect(at + 3, DrawOp::SetBlend, {3}, what);
+  };
+
+  // The sheet's clear is the last one before the first fill (opening the window clears too);
+  // the first cell follows it at once.
+  size_t at = Find(DrawOp::DrawRect);
+  while (at > 0 && records[at].op != DrawOp::Cls) --at;
+  ASSERT_EQ(records[at].op, DrawOp::Cls);
+  ++at;
+  for (int cell = 0; cell < 2; ++cell) {
+    SCOPED_TRACE("cell " + std::to_string(cell));
+    const float left = 32.0f * cell;
+    expect_reset(at, "reset before the key fill");
+    expect(at + 4, DrawOp::SetViewport, {left, 0, 32, 32}, "cell viewport");
+    expect(at + 5, DrawOp::SetColor, {255, 0, 255}, "key colour");
+    expect(at + 6, DrawOp::DrawRect, {0, 0, 32, 32, left, 0}, "key fill at the cell origin");
+    expect_reset(at + 7, "reset before the sprite");
+    expect(at + 11, DrawOp::SetColor, {0, 0, 0}, "the sprite's black");
+    expect(at + 12, DrawOp::DrawRect, {0, 0, 32, 32, left, 0}, "the sprite's black fill");
+    // After the sprite's last closing pixel: the whole window again, then the paced
+    // presentation.
+    const size_t flip = Find(DrawOp::Flip, Find(DrawOp::SetViewport, at + 5));
+    ASSERT_LT(flip, records.size());
+    expect(flip - 2, DrawOp::Plot, {}, "the sprite's last pixel");
+    expect(flip - 1, DrawOp::SetViewport, {0, 0, 64, 32}, "whole window");
+    expect(flip, DrawOp::Flip, {}, "presentation");
+    // Paced: the graphics module waited for the frame just before handing it on.
+    EXPECT_NE(std::find(paced_at.begin(), paced_at.end(), flip), paced_at.end());
+    at = flip + 1;
+  }
+  // Then the grab of the whole sheet, with nothing drawn in between.
+  expect(at, DrawOp::GrabPixmap, {0, 0, 64, 32}, "grab");
 }
 
 TEST_F(SheetBuilderTest, SeedingIsFollowedByOneHundredAndOneWarmUpDraws) {

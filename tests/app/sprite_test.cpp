@@ -62,6 +62,8 @@ struct SeenLine {
   float x0, y0, x1, y1;
   float alpha;  // in force when it was drawn
   bool closed;  // followed at once by its last-pixel plot
+  float dx, dy;  // the end as the driver got it: an offset from the start
+  int red, green, blue;  // colour in force
 };
 
 struct SpriteLog {
@@ -73,11 +75,17 @@ struct SpriteLog {
 SpriteLog ReadLog(const TRecordingDriver& recorder) {
   SpriteLog log;
   float alpha = -1;
+  int red = -1, green = -1, blue = -1;
   const auto& records = recorder.records;
   for (size_t i = 0; i < records.size(); ++i) {
     const DrawRecord& r = records[i];
     switch (r.op) {
       case DrawOp::SetAlpha: alpha = r.a[0]; break;
+      case DrawOp::SetColor:
+        red = int(r.a[0]);
+        green = int(r.a[1]);
+        blue = int(r.a[2]);
+        break;
       case DrawOp::SetBlend: log.blends.push_back(r.a[0]); break;
       case DrawOp::Flip:
         if (r.a[0] == 0) log.flips_at.push_back(log.lines.size());
@@ -85,13 +93,63 @@ SpriteLog ReadLog(const TRecordingDriver& recorder) {
       case DrawOp::DrawLine: {
         const bool closed = i + 1 < records.size() && records[i + 1].op == DrawOp::Plot;
         const DrawRecord& end = closed ? records[i + 1] : r;
-        log.lines.push_back(SeenLine{r.a[4], r.a[5], end.a[0], end.a[1], alpha, closed});
+        log.lines.push_back(SeenLine{r.a[4], r.a[5], end.a[0], end.a[1], alpha, closed, r.a[2],
+                                     r.a[3], red, green, blue});
         break;
       }
       default: break;
     }
   }
   return log;
+}
+
+// A ring point's x by the written rule: the cell's centre line plus cos(angle) x radius x half
+// the cell width, formed in double precision and handed on in single precision.
+float RingPointX(int half, double degrees, float radius) {
+  return static_cast<float>(half + std::cos(degrees * 0.017453292519943295) * radius * half);
+}
+
+// The four lines of every segment at one step of a pass, compared bit for bit: the angle is
+// formed in double precision from the single-precision sweep step; line 1 turns by the twist,
+// line 2 by the lattice offset and against the twist, lines 3 and 4 run straight down.
+void ExpectLinesOfStep(const SpriteLog& log, const SpriteShape& shape, int pass, int step) {
+  const int half = 32;  // 64-pixel cells
+  const int segments = shape.ring_count - 1;
+  const size_t per_step = 4 * segments;
+  const double sweep = double{static_cast<float>(step)} / 10;
+  const double theta = shape.start_angle + sweep;
+  const double lattice = theta + shape.lattice_offset;
+  for (int j = 1; j <= segments; ++j) {
+    const float top = shape.ring_radius[j], bottom = shape.ring_radius[j + 1];
+    const float twist = shape.ring_twist[j];
+    const float y1 = static_cast<float>(64 * double{shape.ring_level[j]});
+    const float y2 = static_cast<float>(64 * double{shape.ring_level[j + 1]});
+    const float starts[4] = {RingPointX(half, theta, top), RingPointX(half, lattice, top),
+                             RingPointX(half, theta, top), RingPointX(half, lattice, top)};
+    const float ends[4] = {
+        RingPointX(half, theta + twist, bottom),
+        RingPointX(half, shape.start_angle + (sweep - twist) + shape.lattice_offset, bottom),
+        RingPointX(half, theta, bottom), RingPointX(half, lattice, bottom)};
+    for (int k = 0; k < 4; ++k) {
+      const size_t n = pass * 3601 * per_step + step * per_step + (j - 1) * 4 + k;
+      ASSERT_LT(n, log.lines.size());
+      const SeenLine& line = log.lines[n];
+      const std::string where = "pass " + std::to_string(pass) + " step " +
+                                std::to_string(step) + " segment " + std::to_string(j) +
+                                " line " + std::to_string(k + 1);
+      EXPECT_EQ(line.x0, starts[k]) << where;
+      EXPECT_EQ(line.y0, y1) << where;
+      EXPECT_EQ(line.dx, static_cast<float>(double{ends[k]} - starts[k])) << where;
+      EXPECT_EQ(line.dy, static_cast<float>(double{y2} - y1)) << where;
+    }
+  }
+}
+
+// Colour byte by the written rule: clamped to 0 .. 255, then truncated.
+int ColourByte(double value) {
+  if (!(value >= 0)) value = 0;
+  if (!(value <= 255)) value = 255;
+  return int(value);
 }
 
 class SpriteTest : public ::testing::Test {
@@ -173,6 +231,61 @@ TEST_F(SpriteTest, EveryLineIsClosedByItsLastPixelAndStaysInTheRings) {
   EXPECT_EQ(unclosed, 0u);
   EXPECT_EQ(outside, 0u);
   EXPECT_EQ(wrong_rows, 0u);
+}
+
+TEST_F(SpriteTest, LinesJoinTheRingPointsOfEachStepExactly) {
+  const int steps[] = {0, 1, 37, 399, 400, 1234, 2999, 3599, 3600};
+  SpriteShape shape;
+  DrawSprite(shape);  // the worked example: no lattice offset
+  SpriteLog log = ReadLog(*recorder);
+  for (int pass = 0; pass < 2; ++pass) {
+    for (int step : steps) ExpectLinesOfStep(log, shape, pass, step);
+  }
+
+  recorder->Clear();
+  DrawSprite(shape);  // the next one: lattice offset 15, six rings
+  ASSERT_EQ(shape.lattice_offset, 15.0f);
+  log = ReadLog(*recorder);
+  for (int pass = 0; pass < 2; ++pass) {
+    for (int step : steps) ExpectLinesOfStep(log, shape, pass, step);
+  }
+}
+
+TEST_F(SpriteTest, SegmentColourIsBaseTimesShadeTimesTheBrightnessOfItsFacet) {
+  hue_counter = 90;  // red clamps to 255, green and blue are near 57.5 and do not clamp
+  SpriteShape shape;
+  DrawSprite(shape);
+  EXPECT_EQ(shape.base_red, 255.0f);
+  EXPECT_NEAR(shape.base_green, 57.5f, 1e-4);
+  EXPECT_NEAR(shape.base_blue, 57.5f, 1e-4);
+  const SpriteLog log = ReadLog(*recorder);
+
+  // The worked example's 210 generator steps: 50 before the sweep, then four brightness
+  // draws at each of the ten boundaries of each pass.
+  SeedRandom(4660);
+  for (int i = 0; i < 25; ++i) RandomUnit();
+  float brightness[2][10][5] = {};
+  for (auto& pass : brightness) {
+    for (auto& boundary : pass) {
+      for (int j = 1; j <= 4; ++j) boundary[j] = static_cast<float>(RandomReal(0.7f, 1.5));
+    }
+  }
+  ASSERT_EQ(CurrentRandomSeed(), 1039941950);
+
+  for (int pass = 0; pass < 2; ++pass) {
+    for (int step : {0, 1, 399, 400, 401, 2000, 3599, 3600}) {
+      for (int j = 1; j <= 4; ++j) {
+        const double factor = double{shape.ring_shade[j]} * brightness[pass][step / 400][j];
+        const int red = ColourByte(static_cast<float>(shape.base_red * factor));
+        const int green = ColourByte(static_cast<float>(shape.base_green * factor));
+        const int blue = ColourByte(shape.base_blue * factor);  // not rounded to single
+        const SeenLine& line = log.lines[pass * 3601 * 16 + step * 16 + (j - 1) * 4];
+        EXPECT_EQ(line.red, red) << "pass " << pass << " step " << step << " segment " << j;
+        EXPECT_EQ(line.green, green) << "pass " << pass << " step " << step << " segment " << j;
+        EXPECT_EQ(line.blue, blue) << "pass " << pass << " step " << step << " segment " << j;
+      }
+    }
+  }
 }
 
 TEST_F(SpriteTest, FacetBoundariesPauseAndPresentAndDrawBolderLines) {
