@@ -144,9 +144,11 @@ int SaveSheetFiles(const Ref<TPixmap>& sheet) {
         all_written &= SaveOne(doubled, kDoubleSuffix);
         all_written &= SaveOne(quadrupled, kQuadrupleSuffix);
       } else {
-        ReportLine("Could not write " + QuotedName(output_name + kDoubleSuffix) + " and " +
-                   QuotedName(output_name + kQuadrupleSuffix) +
-                   ": not enough memory to enlarge the sheet");
+        // One line per missing file, like every other failure.
+        for (const String* suffix : {&kDoubleSuffix, &kQuadrupleSuffix}) {
+          ReportLine("Could not write " + QuotedName(output_name + *suffix) +
+                     ": not enough memory to enlarge the sheet");
+        }
         all_written = false;
       }
       break;

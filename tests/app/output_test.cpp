@@ -84,6 +84,32 @@ TEST_F(OutputTest, EnlargingASheetTooBigForAPixmapIsRefusedNotWrapped) {
   EXPECT_FALSE(quadrupled);
 }
 
+TEST_F(OutputTest, EveryFileThatCannotBeMadeGetsALineOfItsOwn) {
+  // The base file cannot be created (no such folder) and the sheet is too big to enlarge:
+  // three missing files, three lines, each naming its file. Nothing reads the pixels.
+  uint32_t one_pixel = 0;
+  Ref<TPixmap> huge = PixmapCreateStatic(&one_pixel, 12000, 12000, 48000, PIXFMT_RGBA32);
+  output_name = u"no-such-folder/Out";
+  scale_mode = SCALE_GROW;
+  testing::internal::CaptureStderr();
+  const int status = SaveSheetFiles(huge);
+  const std::string messages = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(status, 1);
+  EXPECT_TRUE(WrittenSheetFiles().empty());
+  std::vector<std::string> lines;
+  for (size_t start = 0, end; (end = messages.find('\n', start)) != std::string::npos;
+       start = end + 1) {
+    lines.push_back(messages.substr(start, end - start));
+  }
+  ASSERT_EQ(lines.size(), 3u) << messages;
+  const char* names[] = {"\"no-such-folder/Out.png\"", "\"no-such-folder/Out-hd.png\"",
+                         "\"no-such-folder/Out-hd2.png\""};
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_NE(lines[i].find(names[i]), std::string::npos) << lines[i];
+    EXPECT_EQ(lines[i].find(names[(i + 1) % 3]), std::string::npos) << lines[i];
+  }
+}
+
 TEST_F(OutputTest, EachModeWritesItsFilesInOrderAndSize) {
   Ref<TPixmap> sheet = MakeSheet(16, 8);
   struct Case {
