@@ -207,6 +207,10 @@ class TGLVex2DDriver : public TVex2DDriver {
       return;
     }
     glEnable(GL_SCISSOR_TEST);
+    // Note: the GL refuses a negative size and would keep clipping to the previous
+    // rectangle; such a viewport holds no pixels.
+    if (width < 0) width = 0;
+    if (height < 0) height = 0;
     // Top-down rectangle flipped into GL's bottom-up window coordinates.
     glScissor(x, context_height - y - height, width, height);
   }

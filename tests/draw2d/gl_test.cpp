@@ -253,7 +253,18 @@ TEST_F(GLDriver, ViewportClipsDrawingAndCls) {
   EXPECT_EQ(s->ReadPixel(0, kHeight - 2), 0xFF00FF00u);
   EXPECT_EQ(s->ReadPixel(8, kHeight - 1), kBlack);
 
+  // A viewport of negative size holds nothing; the previous rectangle does not stay.
+  SetViewport(8, 4, 16, 10);
+  SetViewport(30, 20, -4, 5);
+  SetClsColor(255, 255, 255);
+  Cls();
+  DrawRect(0, 0, kWidth, kHeight);
+  s = Screen();
+  EXPECT_EQ(s->ReadPixel(8, 4), 0xFF00FF00u);
+  EXPECT_EQ(s->ReadPixel(27, 22), 0xFF00FF00u);
+
   // The whole context switches clipping off.
+  SetClsColor(0, 255, 0);
   SetViewport(0, 0, kWidth, kHeight);
   Cls();
   EXPECT_EQ(At(kWidth - 1, kHeight - 1), 0xFF00FF00u);
