@@ -1,6 +1,7 @@
 // 2D drawing front end: the per-context state record, the current context and driver, the
-// state setters and getters and the primitives' front-end half.
-// Depends on the graphics module (settings cache, Flip) and the 2D driver in force.
+// state setters and getters, the virtual mouse and the primitives' front-end half.
+// Depends on the graphics module (settings cache, Flip, polled mouse input) and the 2D
+// driver in force.
 // State: CurrentGraphics, CurrentDriver, DefaultImageFont and the mask colour.
 #include "draw2d/draw2d.h"
 
