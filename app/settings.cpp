@@ -98,6 +98,7 @@ void LoadSettings() {
     throw TSettingsError("settings.ini exists but cannot be opened for reading");
   }
   for (;;) {
+    const int64_t before = StreamPos(stream);
     String line = StreamReadLine(stream);
     if (line.find(u'=') != String::npos) {
       ++setting_count;
@@ -105,7 +106,10 @@ void LoadSettings() {
       setting_values[setting_count] = Trim(SplitField(line, u"=", 2));
     }
     // The end test follows the line, so a last line without a line end still counts.
-    if (setting_count >= kPairLimit || StreamEof(stream)) break;
+    // Note: a file whose size the system does not report (a /proc file), one that shrank
+    // while we read, or a read error never reaches the end by position; a line that read
+    // nothing means nothing more can be read, and reading on would never stop.
+    if (setting_count >= kPairLimit || StreamEof(stream) || StreamPos(stream) == before) break;
   }
   CloseFileStream(stream);
 }

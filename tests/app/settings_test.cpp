@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/settings.h"
+#include "runtime/text.h"
 #include "stream/console.h"
 #include "stream/temp_dir.h"
 
@@ -64,6 +65,23 @@ TEST(SettingsDefaults, EmptyFileIsTracedAndStoresNothing) {
   EXPECT_EQ(setting_count, 0);
   EXPECT_EQ(sprite_width, 64);
   EXPECT_EQ(output_name, u"Out");
+}
+
+TEST(SettingsDefaults, FileThatNeverReportsItsEndIsReadOnceToTheLastLine) {
+  // The process's own environment: a /proc file with no size, NUL-separated "NAME=value"
+  // lines. Reading must stop after the last one (the alarm ends a reader that never does).
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        alarm(10);
+        TempDir dir;
+        if (symlink("/proc/self/environ", "settings.ini") != 0) _exit(2);
+        ReadSheetSettings();
+        const char* path = getenv("PATH");
+        const bool found = path && SettingString(u"", u"Path") == TextFromBytes(path);
+        _exit(setting_count > 0 && found ? 0 : 3);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 TEST(SettingsDefaults, EachReadStartsAfresh) {
