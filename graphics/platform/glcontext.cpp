@@ -342,6 +342,7 @@ void GLContextMakeCurrent(GLContextRecord* record) {
 void GLContextClose(GLContextRecord* record) {
   if (!record) return;
   Unlink(record);
+  SDLWindowClosing(record->window);
   GLContextRecord* keep = current_record == record ? nullptr : current_record;
   // The drawing buffer belongs to the record's context: free it there.
   if (record->context && SDL_GL_MakeCurrent(record->window, record->context) == 0) {

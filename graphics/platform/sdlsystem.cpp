@@ -484,3 +484,10 @@ int StartSDLVideo() {
 }
 
 int SDLVideoOnDisplay() { return video_state == 1 ? 1 : 0; }
+
+void SDLWindowClosing(SDL_Window* window) {
+  // Note: the focus-lost event of a destroyed window is no longer translated (the window
+  // left the list first), so the flag is settled here.
+  SDL_Window* focus = SDL_GetKeyboardFocus();
+  if (focus == window || !OneOfOurWindows(focus)) app_active = false;
+}

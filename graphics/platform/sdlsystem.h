@@ -7,6 +7,7 @@
 #include "graphics/system.h"
 
 union SDL_Event;
+struct SDL_Window;
 
 class TSDLSystemDriver : public TSystemDriver {
  public:
@@ -30,6 +31,9 @@ class TSDLSystemDriver : public TSystemDriver {
 int StartSDLVideo();
 // 1 when SDL video runs on a real display, 0 off-screen or not started.
 int SDLVideoOnDisplay();
+// Called as a graphics window closes (already out of the context list): when the keyboard
+// focus goes with it, the next window of ours to gain the focus is a resume again.
+void SDLWindowClosing(SDL_Window* window);
 
 // Turns one SDL event of a graphics window into at most one TEvent (two for a key that
 // also types a control character), emitted on the event chain.

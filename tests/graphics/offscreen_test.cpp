@@ -297,6 +297,13 @@ TEST_F(OffscreenTest, FocusChangesSuspendAndResumeOnce) {
   EXPECT_EQ(KeyHitCount(82), 0);
   Translate({WindowEvent(SDL_WINDOWEVENT_FOCUS_GAINED)});
   EXPECT_EQ(IsAppSuspended(), 0);
+  // The focused window closes and a new one opens: its focus is a resume again.
+  CloseOpenedGraphics();
+  g = OpenGraphics(64, 48, 0, 0, 0);
+  ASSERT_TRUE(g);
+  auto reopened = Translate({WindowEvent(SDL_WINDOWEVENT_FOCUS_GAINED)});
+  ASSERT_EQ(reopened.size(), 1u);
+  EXPECT_EQ(reopened[0].id, EVENT_APPRESUME);
 }
 
 TEST_F(OffscreenTest, ModifierMaskTravelsWithKeyAndMouseEvents) {
