@@ -6,6 +6,7 @@
 #pragma once
 
 #include <optional>
+#include <stdexcept>  // for std::runtime_error
 #include <string>
 #include <vector>
 

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>  // for std::sort, std::equal
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
