@@ -106,8 +106,15 @@ bool IsModifierKey(SDL_Scancode scancode) {
 }
 
 // Keys that also type a control character where the native system sends one with the
-// key press (Backspace, Tab, Return, Escape); SDL's text events never carry them.
-int ControlCharacterFor(int virtual_key) {
+// key press (Backspace, Tab, Return, Escape, and Control with a letter); SDL's text events
+// never carry control characters. Control with Alt is AltGr: SDL types its character.
+int ControlCharacterFor(int virtual_key, int mods) {
+  bool control = (mods & MODIFIER_CONTROL) && !(mods & MODIFIER_ALT);
+  if (control) {
+    if (virtual_key >= 'A' && virtual_key <= 'Z') return virtual_key - 'A' + 1;
+    if (virtual_key == 13) return 10;  // Control+Return types a line feed
+    if (virtual_key == 8) return 127;  // Control+Backspace types DEL
+  }
   switch (virtual_key) {
     case 8: case 9: case 13: case 27: return virtual_key;
     default: return 0;
@@ -125,7 +132,7 @@ void TranslateKey(const SDL_KeyboardEvent& key, const Ref<Object>& source) {
     return;
   }
   Emit(key.repeat ? EVENT_KEYREPEAT : EVENT_KEYDOWN, source, code, modifier_mask, 0, 0);
-  if (int character = ControlCharacterFor(code)) {
+  if (int character = ControlCharacterFor(code, modifier_mask)) {
     Emit(EVENT_KEYCHAR, source, character, modifier_mask, 0, 0);
   }
 }

@@ -99,6 +99,27 @@ TEST_F(OffscreenTest, PumpTranslatesKeysOfTheGraphicsWindow) {
   EXPECT_EQ(IsKeyDown(17), 0);
   PushKey(SDL_KEYUP, SDL_SCANCODE_R, SDLK_r, 0);
   EXPECT_EQ(IsKeyDown(82), 0);
+  PushKey(SDL_KEYUP, SDL_SCANCODE_RCTRL, SDLK_RCTRL, 0, KMOD_LSHIFT);
+  PushKey(SDL_KEYUP, SDL_SCANCODE_LSHIFT, SDLK_LSHIFT, 0, KMOD_NONE);
+  EXPECT_EQ(IsKeyDown(160) + IsKeyDown(163), 0);
+}
+
+TEST_F(OffscreenTest, ControlWithALetterTypesItsControlCharacter) {
+  PushKey(SDL_KEYDOWN, SDL_SCANCODE_LCTRL, SDLK_LCTRL, 0, KMOD_LCTRL);
+  PushKey(SDL_KEYDOWN, SDL_SCANCODE_C, SDLK_c, 0, KMOD_LCTRL);
+  PushKey(SDL_KEYDOWN, SDL_SCANCODE_C, SDLK_c, 1, KMOD_LCTRL);
+  PushKey(SDL_KEYDOWN, SDL_SCANCODE_RETURN, SDLK_RETURN, 0, KMOD_LCTRL);
+  PushKey(SDL_KEYDOWN, SDL_SCANCODE_BACKSPACE, SDLK_BACKSPACE, 0, KMOD_LCTRL);
+  // Control with Alt is AltGr: the character comes from the text events, not from here.
+  PushKey(SDL_KEYDOWN, SDL_SCANCODE_RALT, SDLK_RALT, 0, KMOD_LCTRL | KMOD_RALT);
+  PushKey(SDL_KEYDOWN, SDL_SCANCODE_Q, SDLK_q, 0, KMOD_LCTRL | KMOD_RALT);
+  PushKey(SDL_KEYUP, SDL_SCANCODE_RALT, SDLK_RALT, 0, KMOD_LCTRL);
+  PushKey(SDL_KEYUP, SDL_SCANCODE_LCTRL, SDLK_LCTRL, 0, KMOD_NONE);
+  PushKey(SDL_KEYDOWN, SDL_SCANCODE_D, SDLK_d, 0, KMOD_NONE);
+  std::vector<int> typed;
+  while (int code = NextChar()) typed.push_back(code);
+  EXPECT_EQ(typed, (std::vector<int>{3, 3, 10, 127}));
+  EXPECT_EQ(KeyHitCount(68), 1);
 }
 
 TEST_F(OffscreenTest, CloseRequestOnlyRaisesTheTerminateFlag) {
