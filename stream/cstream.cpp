@@ -1,6 +1,8 @@
 // File streams over the C runtime's buffered handles. The stream keeps its own position
 // and size so that Eof needs no system call. Paths go to fopen as the UTF-8 form of their
 // 16-bit text. Keeps no module state.
+#include <sys/stat.h>  // for fstat: telling a folder from a file
+
 #include <cstdio>
 
 #include "runtime/text.h"
@@ -78,6 +80,13 @@ Ref<TCStream> TCStream::OpenFile(const String& path, bool readable, bool writeab
   for (auto& c : fixed) if (c == u'\\') c = u'/';
   FILE* file = fopen(TextToUtf8(fixed).c_str(), openMode);
   if (!file) return nullptr;
+  // Note: this C runtime opens a folder for reading; it would read nothing while its size
+  // is reported as the largest offset, so a line-reading loop would never reach the end.
+  struct stat info {};
+  if (fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
+    fclose(file);
+    return nullptr;
+  }
   return CreateWithCStream(file, mode);
 }
 

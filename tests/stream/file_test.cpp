@@ -108,6 +108,10 @@ TEST(FileStream, OpenModesAndExistingSize) {
 
   EXPECT_EQ(TCStream::OpenFile(u"missing.bin", true, false), nullptr);
   EXPECT_EQ(TCStream::OpenFile(u"missing.bin", true, true), nullptr);
+  // A folder is no file to open, even where the C runtime would hand out a handle.
+  std::filesystem::create_directory("folder");
+  EXPECT_EQ(TCStream::OpenFile(u"folder", true, false), nullptr);
+  EXPECT_EQ(OpenFileForReading(u"folder"), nullptr);
 }
 
 TEST(FileStream, UpdateStreamSwitchesBetweenReadAndWrite) {
