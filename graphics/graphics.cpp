@@ -161,7 +161,9 @@ Ref<TGraphics> OpenGraphics(int width, int height, int depth, int hertz, int fla
     MoveMouse(width / 2, height / 2);
   } else {
     pacedByVsync = 0;
-    pacedByTimer = hertz != 0;
+    // Note: a negative rate cannot be paced; its period and remainder would push the
+    // accumulated fraction up without bound, so it presents unpaced like 0.
+    pacedByTimer = hertz > 0;
   }
   if (pacedByTimer) {
     paceHertz = hertz;

@@ -151,6 +151,13 @@ TEST_F(GraphicsModuleTest, UnpacedAndExplicitFlipsNeverSleep) {
   Flip(1);
   EXPECT_TRUE(sleeps.empty());
   EXPECT_EQ(driver.flips, (std::vector<int>{0, 0, 1}));
+  // A negative rate is no rate: presented at once, never paced.
+  ASSERT_TRUE(OpenGraphics(64, 64, 0, -60, 0));
+  fake_now += 5;
+  Flip(-1);
+  Flip(-1);
+  EXPECT_TRUE(sleeps.empty());
+  EXPECT_EQ(driver.flips, (std::vector<int>{0, 0, 1, 0, 0}));
 }
 
 TEST_F(GraphicsModuleTest, FullScreenWithHertzAsksForRetrace) {
