@@ -2,6 +2,7 @@
 // settings cache, OpenGraphics / CloseOpenedGraphics, the generation counter and pacing.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 #include "graphics/graphics.h"
@@ -52,6 +53,7 @@ class RecordingDriver : public TGraphicsDriver {
   int last_flags = -1;
   bool fail = false;
   bool throws = false;
+  std::function<void()> on_create;
   std::vector<TGraphicsMode> GraphicsModes() override {
     ++mode_requests;
     return modes;
@@ -62,6 +64,7 @@ class RecordingDriver : public TGraphicsDriver {
   }
   Ref<TGraphics> CreateGraphics(int w, int h, int d, int hz, int flags) override {
     last_flags = flags;
+    if (on_create) on_create();
     if (throws) throw TRuntimeError("GLGraphicsDriver failed to set display mode");
     if (fail) return nullptr;
     return std::make_shared<RecordingGraphics>(this, w, h, d, hz, flags);
@@ -184,6 +187,21 @@ TEST_F(GraphicsModuleTest, OpeningTwiceClosesTheFirst) {
   EXPECT_EQ(CurrentGraphicsWidth(), 32);
 }
 
+TEST_F(GraphicsModuleTest, OpenClosesTheOldWindowFirstAndCountsInputOnlyAfterCreating) {
+  Ref<TGraphics> first = OpenGraphics(64, 64, 0, 60, 0);
+  bool first_closed_before = false;
+  driver.on_create = [&] {
+    first_closed_before = static_cast<RecordingGraphics*>(first.get())->closed;
+    // What showing a new window may emit: activation, keys of the moment.
+    EmitEvent(CreateEvent(EVENT_KEYDOWN, nullptr, 82, 0, 0, 0, nullptr));
+  };
+  ASSERT_TRUE(OpenGraphics(32, 32, 0, 60, 0));
+  driver.on_create = nullptr;
+  EXPECT_TRUE(first_closed_before);
+  EXPECT_EQ(IsKeyDown(82), 0);
+  EXPECT_EQ(KeyHitCount(82), 0);
+}
+
 TEST_F(GraphicsModuleTest, FailedOpenLeavesNoContextAndKeepsNothingOpen) {
   Ref<TGraphics> first = OpenGraphics(64, 64, 0, 60, 0);
   driver.fail = true;
@@ -233,18 +251,25 @@ TEST_F(GraphicsModuleTest, ModesAreCachedAndMatchedOnNonZeroFields) {
 }
 
 int flip_hook_runs = 0;
+std::vector<size_t> driver_flips_seen;
+RecordingDriver* flipping_driver = nullptr;
 Ref<Object> CountFlips(int, Ref<Object> data, Ref<Object>) {
   ++flip_hook_runs;
+  driver_flips_seen.push_back(flipping_driver->flips.size());
   return data;
 }
 
 TEST_F(GraphicsModuleTest, FlipRunsTheFlipHookFirst) {
+  flipping_driver = &driver;
   InsertHook(FlipHookId, CountFlips, nullptr, 0);
   Flip(0);  // no context: the hook still runs
   OpenGraphics(8, 8, 0, 0, 0);
   Flip(-1);
   DropHook(FlipHookId, CountFlips, nullptr);
   EXPECT_EQ(flip_hook_runs, 2);
+  // Each run came before the driver presented that frame.
+  EXPECT_EQ(driver_flips_seen, (std::vector<size_t>{0, 1}));
+  EXPECT_EQ(driver.flips.size(), 2u);
 }
 
 }  // namespace
