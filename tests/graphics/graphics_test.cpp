@@ -1,12 +1,16 @@
 // Graphics module logic with a recording driver and a fake clock: driver selection, the
 // settings cache, OpenGraphics / CloseOpenedGraphics, the generation counter and pacing.
+#include <SDL.h>  // to see whether the platform is still up when the window closes
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 #include <functional>
 #include <vector>
 
 #include "graphics/graphics.h"
 #include "graphics/input.h"
+#include "runtime/runtime.h"
 
 namespace {
 
@@ -270,6 +274,36 @@ TEST_F(GraphicsModuleTest, FlipRunsTheFlipHookFirst) {
   // Each run came before the driver presented that frame.
   EXPECT_EQ(driver_flips_seen, (std::vector<size_t>{0, 1}));
   EXPECT_EQ(driver.flips.size(), 2u);
+}
+
+// Reports, as it closes, whether the platform layer has already been shut down.
+class ExitProbeGraphics : public RecordingGraphics {
+ public:
+  using RecordingGraphics::RecordingGraphics;
+  int Close() override {
+    std::fprintf(stderr, SDL_WasInit(SDL_INIT_EVENTS) ? "closed with the platform up\n"
+                                                       : "closed after the platform\n");
+    return RecordingGraphics::Close();
+  }
+};
+
+class ExitProbeDriver : public RecordingDriver {
+ public:
+  Ref<TGraphics> CreateGraphics(int w, int h, int d, int hz, int flags) override {
+    return std::make_shared<ExitProbeGraphics>(this, w, h, d, hz, flags);
+  }
+};
+
+TEST(GraphicsExitDeathTest, TheOpenedWindowClosesBeforeThePlatformGoesDown) {
+  EXPECT_EXIT(
+      {
+        StartGraphics();
+        static ExitProbeDriver probe;
+        SelectGraphicsDriver(&probe, 2);
+        OpenGraphics(16, 16, 0, 60, 0);
+        ExitProgram(0);
+      },
+      ::testing::ExitedWithCode(0), "closed with the platform up");
 }
 
 }  // namespace
