@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  libsdl2-dev libgl-dev libgl1-mesa-dri libegl1 libegl-mesa0
+  libsdl2-dev libx11-dev libgl-dev libgl1-mesa-dri libegl1 libegl-mesa0
   libpng-dev zlib1g-dev
   xvfb xdotool x11-utils
 )
