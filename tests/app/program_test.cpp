@@ -21,6 +21,7 @@
 #include "pixmap/png/png.h"
 #include "runtime/text.h"
 #include "stream/stream.h"
+#include "support/xvfb.h"
 
 #ifndef SHEETBUILDER_PROGRAM
 #define SHEETBUILDER_PROGRAM "sheetbuilder"
@@ -290,38 +291,17 @@ class KeyboardTest : public ProgramTest {
  protected:
   static void SetUpTestSuite() {
     ProgramTest::SetUpTestSuite();
-    if (std::system("command -v Xvfb >/dev/null 2>&1 && command -v xdotool >/dev/null 2>&1")) {
-      return;
-    }
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    server = fork();
-    if (server == 0) {
-      close(fds[0]);
-      const int quiet = open("/dev/null", O_WRONLY);
-      dup2(quiet, 1);
-      dup2(quiet, 2);
-      const std::string fd = std::to_string(fds[1]);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "800x600x24",
-             "-nolisten", "tcp", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    close(fds[0]);
-    if (!number.empty()) display = ":" + number;
+    tools_installed = TXvfbServer::Installed() &&
+                      std::system("command -v xdotool >/dev/null 2>&1") == 0;
+    if (tools_installed) display = server.Start(800, 600);
   }
   static void TearDownTestSuite() {
-    if (server > 0) {
-      kill(server, SIGTERM);
-      waitpid(server, nullptr, 0);
-      server = -1;
-    }
+    server.Stop();
+    display.clear();
   }
   void SetUp() override {
-    if (display.empty()) GTEST_SKIP() << "Xvfb or xdotool is not installed";
+    if (!tools_installed) GTEST_SKIP() << "Xvfb or xdotool is not installed";
+    ASSERT_FALSE(display.empty()) << "Xvfb is installed but did not start";
   }
 
   // xdotool against our server; true when it succeeded.
@@ -352,10 +332,12 @@ class KeyboardTest : public ProgramTest {
     return false;
   }
 
-  static pid_t server;
+  static TXvfbServer server;
+  static bool tools_installed;
   static std::string display;
 };
-pid_t KeyboardTest::server = -1;
+TXvfbServer KeyboardTest::server;
+bool KeyboardTest::tools_installed = false;
 std::string KeyboardTest::display;
 
 TEST_F(KeyboardTest, EscapeWhileDrawingEndsAtOnceWithoutFiles) {

@@ -25,13 +25,14 @@
 #include "graphics/input.h"
 #include "graphics/system.h"
 #include "graphics/platform/glcontext.h"
+#include "support/xvfb.h"
 
 namespace {
 
 constexpr int kScreenWidth = 1024;
 constexpr int kScreenHeight = 768;
 
-pid_t xvfb_pid = 0;
+TXvfbServer xvfb;
 bool xvfb_installed = false;
 bool xvfb_running = false;
 
@@ -39,60 +40,15 @@ bool xvfb_running = false;
 class XvfbEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    xvfb_installed = access("/usr/bin/Xvfb", X_OK) == 0;
+    xvfb_installed = TXvfbServer::Installed();
     if (!xvfb_installed) return;
-    // Another server may grab the same free display at the same moment: check that ours
-    // answers, and start again if not.
-    for (int attempt = 0; attempt < 5 && !xvfb_running; ++attempt) {
-      if (attempt > 0) usleep(50000 * attempt);
-      if (!StartServer()) continue;
-      Display* display = XOpenDisplay(nullptr);
-      if (display) {
-        XCloseDisplay(display);
-        xvfb_running = true;
-      } else {
-        StopServer();
-      }
-    }
-  }
-  void TearDown() override { StopServer(); }
-
- private:
-  static bool StartServer() {
-    int fds[2];
-    if (pipe(fds) != 0) return false;
-    xvfb_pid = fork();
-    if (xvfb_pid == 0) {
-      close(fds[0]);
-      std::string fd = std::to_string(fds[1]);
-      std::string screen = std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24";
-      int null = open("/dev/null", O_WRONLY);
-      dup2(null, 2);
-      execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
-            "-nolisten", "tcp", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    char number[32] = {};
-    ssize_t got = read(fds[0], number, sizeof number - 1);
-    close(fds[0]);
-    if (got <= 0) {
-      StopServer();
-      return false;
-    }
-    std::string display(1, ':');
-    display.append(number, strcspn(number, "\n"));
-    setenv("DISPLAY", display.c_str(), 1);
+    const std::string name = xvfb.Start(kScreenWidth, kScreenHeight);
+    if (name.empty()) return;
+    setenv("DISPLAY", name.c_str(), 1);
     unsetenv("WAYLAND_DISPLAY");
-    return true;
+    xvfb_running = true;
   }
-  static void StopServer() {
-    if (xvfb_pid > 0) {
-      kill(xvfb_pid, SIGTERM);
-      waitpid(xvfb_pid, nullptr, 0);
-    }
-    xvfb_pid = 0;
-  }
+  void TearDown() override { xvfb.Stop(); }
 };
 
 const auto* environment = ::testing::AddGlobalTestEnvironment(new XvfbEnvironment);
