@@ -7,15 +7,13 @@
 
 #include <cmath>  // for std::sin, std::cos, std::floor
 
+#include "draw2d/device.h"  // for kDegToRad
 #include "draw2d/font.h"
 #include "draw2d/image.h"
 #include "draw2d/resources/resources.h"
 #include "graphics/input.h"   // mouse readings for the virtual mouse
 #include "graphics/system.h"  // MoveMouse
 #include "pixmap/pixmap.h"
-
-// Degrees to radians, as every angle in the framework converts.
-constexpr double kDegToRad = 0.017453292519943295;
 
 TVex2DGraphics* CurrentGraphics = nullptr;
 TVex2DDriver* CurrentDriver = nullptr;
@@ -53,6 +51,8 @@ int TVex2DGraphics::GetSettings(int& width, int& height, int& depth, int& hertz,
   }
   return _graphics->GetSettings(width, height, depth, hertz, flags);
 }
+
+int TVex2DGraphics::Visible() { return _graphics ? _graphics->Visible() : 0; }
 
 int TVex2DGraphics::Close() {
   if (!_graphics) return 0;

@@ -3,13 +3,8 @@
 // Depends on the GL 2D driver's state (bound texture, texturing flag, pending deletions).
 #pragma once
 
+#include "draw2d/device.h"
 #include "draw2d/driver.h"
-
-// The texture size for a width x height pixmap: each side raised to a power of two, then
-// both sides above 1 halved until `accepts` takes the size. Raises "Unable to calculate tex
-// size" when not even 1 x 1 is accepted.
-void FindTextureSize(int width, int height, bool (*accepts)(int width, int height),
-                     int& tex_width, int& tex_height);
 
 class TGLImageFrame : public TImageFrame {
  public:

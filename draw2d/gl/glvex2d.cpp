@@ -10,25 +10,18 @@
 #include <GL/gl.h>
 #include <GL/glext.h>  // for GL_CLAMP_TO_EDGE beyond OpenGL 1.1
 
-#include <algorithm>  // for std::min
-#include <cmath>      // for std::sin, std::cos
 #include <cstdint>
 #include <vector>
 
+#include "draw2d/device.h"
 #include "draw2d/gl/glimageframe.h"
 #include "graphics/glgraphics.h"
 
 namespace {
 
-constexpr double kDegToRad = 0.017453292519943295;
-// Pixel centres sit half a unit inside each pixel; points and lines aim at them.
-constexpr double kPixelCentre = 0.5;
-constexpr int kMinOvalSegments = 12;
-constexpr float kMaxOvalSpan = 2147483520.0f;  // the largest float below 2^31
-
 // Device state: the caches are forgotten by ResetGLContext whenever a context becomes
 // current, and everything is then set again by the context's replayed state.
-double tform_ix = 1, tform_iy = 0, tform_jx = 0, tform_jy = 1;
+TDeviceTransform transform;
 uint8_t color4ub[4] = {255, 255, 255, 255};  // red, green, blue, alpha
 int applied_blend = 0;                       // 0: none applied since the last reset
 GLuint bound_texture = 0;
@@ -63,12 +56,12 @@ void BindTexture(GLuint name) {
   glBindTexture(GL_TEXTURE_2D, name);
 }
 
-// Emits a local point through the transform, translated (and shifted by `offset`), summed in
-// double and rounded to float32 at the end.
+// Emits a local point through the transform, translated (and shifted by `offset`).
 inline void TransformedVertex(double lx, double ly, double tx, double ty,
                               double offset = 0.0) {
-  glVertex2f(static_cast<float>(lx * tform_ix + ly * tform_iy + tx + offset),
-             static_cast<float>(lx * tform_jx + ly * tform_jy + ty + offset));
+  float x = 0, y = 0;
+  TransformPoint(transform, lx, ly, tx, ty, offset, x, y);
+  glVertex2f(x, y);
 }
 
 // Whether the GL can hold an RGBA texture of this size, asked through the proxy target.
@@ -78,12 +71,6 @@ bool ProxyAccepts(int width, int height) {
   GLint accepted = 0;
   glGetTexLevelParameteriv(GL_PROXY_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &accepted);
   return accepted != 0;
-}
-
-int NextPowerOfTwo(int n) {
-  int p = 1;
-  while (p < n) p <<= 1;
-  return p;
 }
 
 class TGLVex2DDriver : public TVex2DDriver {
@@ -180,24 +167,20 @@ class TGLVex2DDriver : public TVex2DDriver {
   }
 
   void SetAlpha(float alpha) override {
-    if (alpha > 1.0f) alpha = 1.0f;
-    if (!(alpha >= 0.0f)) alpha = 0.0f;  // negative or not a number
-    // Note: the product is taken in float32 and truncated, so 0.0075 gives 1 and 0.1 gives 25.
-    float scaled = alpha * 255.0f;
-    color4ub[3] = static_cast<uint8_t>(static_cast<int>(scaled));
+    color4ub[3] = AlphaByte(alpha);
     glColor4ubv(color4ub);
   }
 
   void SetColor(int red, int green, int blue) override {
-    color4ub[0] = ClampByte(red);
-    color4ub[1] = ClampByte(green);
-    color4ub[2] = ClampByte(blue);
+    color4ub[0] = ColourByte(red);
+    color4ub[1] = ColourByte(green);
+    color4ub[2] = ColourByte(blue);
     glColor4ubv(color4ub);
   }
 
   void SetClsColor(int red, int green, int blue) override {
-    glClearColor(ClampByte(red) / 255.0f, ClampByte(green) / 255.0f, ClampByte(blue) / 255.0f,
-                 1.0f);
+    glClearColor(ColourByte(red) / 255.0f, ColourByte(green) / 255.0f,
+                 ColourByte(blue) / 255.0f, 1.0f);
   }
 
   void SetViewport(int x, int y, int width, int height) override {
@@ -216,10 +199,7 @@ class TGLVex2DDriver : public TVex2DDriver {
   }
 
   void SetTransform(float ix, float iy, float jx, float jy) override {
-    tform_ix = ix;
-    tform_iy = iy;
-    tform_jx = jx;
-    tform_jy = jy;
+    transform = {ix, iy, jx, jy};
   }
 
   void SetLineWidth(float width) override {
@@ -258,23 +238,8 @@ class TGLVex2DDriver : public TVex2DDriver {
 
   void DrawOval(float x0, float y0, float x1, float y1, float tx, float ty) override {
     SetTexturing(false);
-    float xr = static_cast<float>((static_cast<double>(x1) - x0) * 0.5);
-    float yr = static_cast<float>((static_cast<double>(y1) - y0) * 0.5);
-    float span = std::fabs(xr) + std::fabs(yr);
-    // Note: a span past the int range (or not a number) has no segment count to truncate to.
-    int segments = span < kMaxOvalSpan ? static_cast<int>(span) : kMinOvalSegments;
-    if (segments < kMinOvalSegments) segments = kMinOvalSegments;
-    segments &= ~3;
-    float cx = static_cast<float>(static_cast<double>(x0) + xr);
-    float cy = static_cast<float>(static_cast<double>(y0) + yr);
     glBegin(GL_POLYGON);
-    for (int i = 0; i < segments; ++i) {
-      double degrees = static_cast<float>(i * 360.0 / segments);
-      double radians = degrees * kDegToRad;
-      float x = static_cast<float>(cx + std::cos(radians) * xr);
-      double y = cy - std::sin(radians) * yr;  // kept in double, as the vertex sum is
-      TransformedVertex(x, y, tx, ty);
-    }
+    ForEachOvalPoint(x0, y0, x1, y1, [&](float x, double y) { TransformedVertex(x, y, tx, ty); });
     glEnd();
   }
 
@@ -329,10 +294,6 @@ class TGLVex2DDriver : public TVex2DDriver {
     glMatrixMode(GL_MODELVIEW);
   }
 
- private:
-  static uint8_t ClampByte(int value) {
-    return static_cast<uint8_t>(value < 0 ? 0 : (value > 255 ? 255 : value));
-  }
 };
 
 }  // namespace
@@ -340,51 +301,10 @@ class TGLVex2DDriver : public TVex2DDriver {
 // ---------------------------------------------------------------------------------------
 // TGLImageFrame
 
-void FindTextureSize(int width, int height, bool (*accepts)(int width, int height),
-                     int& tex_width, int& tex_height) {
-  tex_width = NextPowerOfTwo(width);
-  tex_height = NextPowerOfTwo(height);
-  while (!accepts(tex_width, tex_height)) {
-    if (tex_width == 1 && tex_height == 1) throw TRuntimeError("Unable to calculate tex size");
-    if (tex_width > 1) tex_width /= 2;
-    if (tex_height > 1) tex_height /= 2;
-  }
-}
+namespace {
 
-Ref<TGLImageFrame> TGLImageFrame::CreateFromPixmap(const Ref<TPixmap>& pixmap, int flags) {
-  // Note: an empty pixmap has no last row or column to pad with; it gets no texture.
-  if (pixmap->width <= 0 || pixmap->height <= 0) return nullptr;
-  // 1. The texture size the GL can hold.
-  int tex_width = 0, tex_height = 0;
-  FindTextureSize(pixmap->width, pixmap->height, ProxyAccepts, tex_width, tex_height);
-
-  // 2. A pixmap too large for the texture is shrunk to fit.
-  Ref<TPixmap> source = pixmap;
-  if (tex_width < source->width || tex_height < source->height) {
-    source = PixmapResize(source, std::min(source->width, tex_width),
-                          std::min(source->height, tex_height));
-  }
-  int width = source->width, height = source->height;
-
-  // 3. A smaller pixmap is padded with copies of its last column and row, so filtered
-  // sampling at its edge does not pick up texels from outside it.
-  if (tex_width > width || tex_height > height) {
-    Ref<TPixmap> padded = TPixmap::Create(tex_width, tex_height, PIXFMT_RGBA32, 4);
-    padded->ClearPixels(0);
-    padded->Paste(source, 0, 0);
-    if (width < tex_width) padded->Paste(source->Window(width - 1, 0, 1, height), width, 0);
-    if (height < tex_height) {
-      padded->Paste(source->Window(0, height - 1, width, 1), 0, height);
-    }
-    if (width < tex_width && height < tex_height) {
-      padded->Paste(source->Window(width - 1, height - 1, 1, 1), width, height);
-    }
-    source = padded;
-  } else if (source->format != PIXFMT_RGBA32) {
-    source = source->Convert(PIXFMT_RGBA32);
-  }
-
-  // 4. The texture name; names left by frames of this generation go now.
+// A new texture name; names left by frames of this generation go now.
+GLuint NewTextureName() {
   GLuint name = 0;
   glGenTextures(1, &name);
   if (graphicsGeneration == pending_generation) {
@@ -396,13 +316,15 @@ Ref<TGLImageFrame> TGLImageFrame::CreateFromPixmap(const Ref<TPixmap>& pixmap, i
   }
   PendingDeletions().clear();
   pending_generation = graphicsGeneration;
+  return name;
+}
 
-  BindTexture(name);
+// Edge clamping and the filters the image flags ask for, on the bound texture.
+void SetTextureParameters(int flags) {
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-  bool filtered = (flags & IMAGEFLAG_FILTERED) != 0;
-  bool mipmapped = (flags & IMAGEFLAG_MIPMAPPED) != 0;
-  if (filtered) {
+  const bool mipmapped = (flags & IMAGEFLAG_MIPMAPPED) != 0;
+  if ((flags & IMAGEFLAG_FILTERED) != 0) {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER,
                     mipmapped ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
@@ -411,37 +333,49 @@ Ref<TGLImageFrame> TGLImageFrame::CreateFromPixmap(const Ref<TPixmap>& pixmap, i
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER,
                     mipmapped ? GL_NEAREST_MIPMAP_NEAREST : GL_NEAREST);
   }
-  {
-    int level = 0, w = tex_width, h = tex_height;
-    for (;;) {
-      glTexImage2D(GL_TEXTURE_2D, level, GL_RGBA8, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                   nullptr);
-      if (!mipmapped || (w == 1 && h == 1)) break;
-      if (w > 1) w /= 2;
-      if (h > 1) h /= 2;
-      ++level;
-    }
-  }
+}
 
-  // 5. Upload level 0 and, mipmapped, each halved level down to 1 x 1.
-  {
-    Ref<TPixmap> level_pixmap = source;
-    int level = 0;
-    for (;;) {
-      glPixelStorei(GL_UNPACK_ROW_LENGTH,
-                    level_pixmap->pitch / BytesPerPixel[level_pixmap->format]);
-      glTexSubImage2D(GL_TEXTURE_2D, level, 0, 0, level_pixmap->width, level_pixmap->height,
-                      GL_RGBA, GL_UNSIGNED_BYTE, level_pixmap->pixels);
-      if (!mipmapped || (level_pixmap->width == 1 && level_pixmap->height == 1)) break;
-      int w = level_pixmap->width > 1 ? level_pixmap->width / 2 : 1;
-      int h = level_pixmap->height > 1 ? level_pixmap->height / 2 : 1;
-      level_pixmap = PixmapResize(level_pixmap, w, h);
-      ++level;
-    }
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+// Allocates level 0 of the bound texture and, mipmapped, every level down to 1 x 1.
+void AllocateTextureLevels(int tex_width, int tex_height, bool mipmapped) {
+  int level = 0, w = tex_width, h = tex_height;
+  for (;;) {
+    glTexImage2D(GL_TEXTURE_2D, level, GL_RGBA8, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    if (!mipmapped || (w == 1 && h == 1)) break;
+    if (w > 1) w /= 2;
+    if (h > 1) h /= 2;
+    ++level;
   }
+}
 
-  // 6. The frame.
+// Uploads level 0 and, mipmapped, each halved level down to 1 x 1.
+void UploadTextureLevels(Ref<TPixmap> level_pixmap, bool mipmapped) {
+  for (int level = 0;; ++level) {
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, level_pixmap->pitch / BytesPerPixel[level_pixmap->format]);
+    glTexSubImage2D(GL_TEXTURE_2D, level, 0, 0, level_pixmap->width, level_pixmap->height,
+                    GL_RGBA, GL_UNSIGNED_BYTE, level_pixmap->pixels);
+    if (!mipmapped || (level_pixmap->width == 1 && level_pixmap->height == 1)) break;
+    level_pixmap = NextMipLevel(level_pixmap);
+  }
+  glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+}
+
+}  // namespace
+
+Ref<TGLImageFrame> TGLImageFrame::CreateFromPixmap(const Ref<TPixmap>& pixmap, int flags) {
+  // Note: an empty pixmap has no last row or column to pad with; it gets no texture.
+  if (pixmap->width <= 0 || pixmap->height <= 0) return nullptr;
+  int tex_width = 0, tex_height = 0;
+  FindTextureSize(pixmap->width, pixmap->height, ProxyAccepts, tex_width, tex_height);
+  int width = 0, height = 0;
+  Ref<TPixmap> source = TexturePixmap(pixmap, tex_width, tex_height, width, height);
+
+  const GLuint name = NewTextureName();
+  BindTexture(name);
+  SetTextureParameters(flags);
+  const bool mipmapped = (flags & IMAGEFLAG_MIPMAPPED) != 0;
+  AllocateTextureLevels(tex_width, tex_height, mipmapped);
+  UploadTextureLevels(source, mipmapped);
+
   auto frame = std::make_shared<TGLImageFrame>();
   frame->name = static_cast<int>(name);
   frame->uscale = 1.0f / static_cast<float>(tex_width);
