@@ -25,6 +25,7 @@ class TVex2DGraphics : public TGraphics {
   TGraphicsDriver* Driver() override;
   int GetSettings(int& width, int& height, int& depth, int& hertz, int& flags) override;
   int Close() override;
+  int Visible() override;
   virtual void Validate();
   virtual void MakeCurrent();
   static void ClearCurrent();

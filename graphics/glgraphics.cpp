@@ -31,6 +31,7 @@ class TGLGraphics : public TGraphics {
     _context = nullptr;
     return 0;
   }
+  int Visible() override { return _context ? _context->visible : 0; }
 
   GLContextRecord* _context;
 };
@@ -77,12 +78,6 @@ TGraphicsDriver* GLGraphicsDriver() {
 Ref<TGraphics> OpenGLGraphics(int width, int height, int depth, int hertz, int flags) {
   SelectGraphicsDriver(GLGraphicsDriver(), kDefaultGLFlags);
   return OpenGraphics(width, height, depth, hertz, flags);
-}
-
-int CurrentGraphicsVisible() {
-  // Asks the platform: a 2D context in force wraps a GL context, which is the current one.
-  GLContextRecord* record = GLContextCurrent();
-  return record ? record->visible : 0;
 }
 
 void StartGLGraphics() {

@@ -147,6 +147,8 @@ int CurrentGraphicsDepth() { return settings_cache[2]; }
 int CurrentGraphicsHertz() { return settings_cache[3]; }
 int CurrentGraphicsFlags() { return settings_cache[4]; }
 
+int CurrentGraphicsVisible() { return current_context ? current_context->Visible() : 0; }
+
 // Opens the application's context, makes it current, sets up pacing and polled input.
 Ref<TGraphics> OpenGraphics(int width, int height, int depth, int hertz, int flags) {
   CloseOpenedGraphics();

@@ -23,6 +23,9 @@ class TGraphics : public Object {
   virtual TGraphicsDriver* Driver() = 0;
   virtual int GetSettings(int& width, int& height, int& depth, int& hertz, int& flags) = 0;
   virtual int Close() = 0;
+  // 1 when the context shows a window on a display, 0 when nobody can see it (an
+  // off-screen window, a closed context).
+  virtual int Visible() { return 0; }
 };
 
 struct TGraphicsMode {
@@ -70,8 +73,8 @@ void CloseOpenedGraphics();
 // sync: -1 paced as set up by OpenGraphics, 0 no wait, 1 wait for retrace.
 void Flip(int sync);
 
-// 1 when the current context shows a window on a display, 0 for an off-screen context
-// (no display could be opened) or no context.
+// The current context's Visible(): 1 when it shows a window on a display, 0 for an
+// off-screen context (no display could be opened) or no context.
 int CurrentGraphicsVisible();
 
 // Replaces the clock and sleep that OpenGraphics and Flip pace with (tests drive the pacing
