@@ -7,6 +7,7 @@
 #include <SDL.h>
 
 #include <cstdlib>  // for getenv, setenv
+#include <string>
 
 #include "graphics/platform/glcontext.h"
 #include "runtime/runtime.h"
@@ -34,6 +35,13 @@ bool pumped_once = false;
 
 void Emit(int id, const Ref<Object>& source, int data, int mods, int x, int y) {
   EmitEvent(CreateEvent(id, source, data, mods, x, y, nullptr));
+}
+
+// Whether an SDL video driver puts windows on a display someone can see.
+bool ShowsWindows(const char* driver) {
+  if (!driver) return false;
+  const std::string name = driver;
+  return name == "x11" || name == "wayland";
 }
 
 bool OneOfOurWindows(SDL_Window* window) {
@@ -478,11 +486,22 @@ int StartSDLVideo() {
   const char* x11 = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   bool display = (x11 && *x11) || (wayland && *wayland);
+  // Software windows show their pixels through SDL's own window surface (shared memory on
+  // X11), not through a GL texture.
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   // Note: without a display, SDL is not asked to probe (it could pick a console driver);
   // the off-screen driver gives the same GL context and framebuffer with no window.
   if (display && SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) {
     video_state = 1;
-  } else {
+    // Note: when the named display does not answer, SDL falls through its list to a driver
+    // with no display (off-screen or dummy); a window there is seen by nobody, so it counts
+    // as no display.
+    if (!ShowsWindows(SDL_GetCurrentVideoDriver())) {
+      SDL_QuitSubSystem(SDL_INIT_VIDEO);
+      video_state = 0;
+    }
+  }
+  if (video_state == 0) {
     SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
     video_state = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0 ? 2 : -1;
   }
