@@ -13,6 +13,7 @@
 #include <GL/gl.h>
 #include <GL/glext.h>  // for the framebuffer object types and constants
 
+#include <algorithm>  // for std::min, std::max
 #include <cstdint>
 
 #include "graphics/platform/sdlsystem.h"
@@ -236,7 +237,12 @@ void MeasureAttachedWindow(GLContextRecord* record) {
 
 }  // namespace
 
-GLContextRecord* GLContextCreate(int width, int height, int depth, int hertz, int flags) {
+namespace {
+
+// A desktop (depth 0) or full-screen window of the given client size, with a GL context
+// and drawing buffer, or, for a software window, with neither.
+GLContextRecord* CreateWindowRecord(int width, int height, int depth, int hertz, int flags,
+                                    bool software) {
   if (width <= 0 || height <= 0) return nullptr;
   if (!StartSDLVideo()) return nullptr;
   GLContextRecord* previous = current_record;
@@ -245,6 +251,7 @@ GLContextRecord* GLContextCreate(int width, int height, int depth, int hertz, in
   record->depth = depth;
   record->hertz = hertz;
   record->flags = flags;
+  record->software = software ? 1 : 0;
   int left = 0;
   int top = 0;
   if (record->kind == kKindDesktop) {
@@ -254,20 +261,24 @@ GLContextRecord* GLContextCreate(int width, int height, int depth, int hertz, in
     left = (desktop.x + desktop.w) / 2 - width / 2;
     top = (desktop.y + desktop.h) / 2 - height / 2;
   }
-  RequestPixelFormat(flags);
+  if (!software) RequestPixelFormat(flags);
   std::string title = TextToUtf8(AppTitle());
   // Fixed size: no resizable flag. Hidden until the record is listed, so its first
   // events already reach the translation.
-  record->window = SDL_CreateWindow(title.c_str(), left, top, width, height,
-                                    SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+  const Uint32 window_flags = SDL_WINDOW_HIDDEN | (software ? 0 : SDL_WINDOW_OPENGL);
+  record->window = SDL_CreateWindow(title.c_str(), left, top, width, height, window_flags);
   if (!record->window) {
     delete record;
     return nullptr;
   }
   record->window_id = SDL_GetWindowID(record->window);
-  SDL_GL_GetDrawableSize(record->window, &record->width, &record->height);
+  if (software) {
+    SDL_GetWindowSize(record->window, &record->width, &record->height);
+  } else {
+    SDL_GL_GetDrawableSize(record->window, &record->width, &record->height);
+  }
   record->visible = SDLVideoOnDisplay();
-  if (!MakeContext(record)) {
+  if (!software && !MakeContext(record)) {
     SDL_DestroyWindow(record->window);
     delete record;
     GLContextMakeCurrent(previous);
@@ -290,11 +301,56 @@ GLContextRecord* GLContextCreate(int width, int height, int depth, int hertz, in
   return record;
 }
 
-GLContextRecord* GLContextAttach(int widget, int flags) {
+}  // namespace
+
+GLContextRecord* GLContextCreate(int width, int height, int depth, int hertz, int flags) {
+  return CreateWindowRecord(width, height, depth, hertz, flags, false);
+}
+
+GLContextRecord* GLContextCreateSoftware(int width, int height, int depth, int hertz,
+                                         int flags) {
+  return CreateWindowRecord(width, height, depth, hertz, flags, true);
+}
+
+bool GLContextShowPixels(GLContextRecord* record, const uint8_t* rgba, int pitch, int x,
+                         int y, int width, int height) {
+  if (!record || !record->software) return false;
+  SDL_Surface* surface = SDL_GetWindowSurface(record->window);
+  if (!surface) return false;
+  // Note: the window may be smaller than the buffer (a display that refused the size);
+  // only what fits is shown.
+  x = std::max(x, 0);
+  y = std::max(y, 0);
+  width = std::min(width, surface->w - x);
+  height = std::min(height, surface->h - y);
+  if (width <= 0 || height <= 0) return true;
+  // RGBA bytes in memory are SDL's ABGR8888 on a little-endian machine, RGBA8888 on a
+  // big-endian one.
+  const Uint32 source_format =
+      SDL_BYTEORDER == SDL_LIL_ENDIAN ? SDL_PIXELFORMAT_ABGR8888 : SDL_PIXELFORMAT_RGBA8888;
+  if (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0) return false;
+  uint8_t* target = static_cast<uint8_t*>(surface->pixels) +
+                    static_cast<ptrdiff_t>(y) * surface->pitch +
+                    static_cast<ptrdiff_t>(x) * surface->format->BytesPerPixel;
+  const int converted =
+      SDL_ConvertPixels(width, height, source_format,
+                        rgba + static_cast<ptrdiff_t>(y) * pitch + static_cast<ptrdiff_t>(x) * 4,
+                        pitch, surface->format->format, target, surface->pitch);
+  if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
+  if (converted != 0) return false;
+  SDL_Rect changed{x, y, width, height};
+  return SDL_UpdateWindowSurfaceRects(record->window, &changed, 1) == 0;
+}
+
+namespace {
+
+// A record for an existing native (X11) window, with a GL context and drawing buffer on
+// it, or, for a software window, with neither.
+GLContextRecord* AttachWindowRecord(int widget, int flags, bool software) {
   if (widget == 0 || !StartSDLVideo() || !SDLVideoOnDisplay()) return nullptr;
   GLContextRecord* previous = current_record;
-  SDL_SetHint(SDL_HINT_VIDEO_FOREIGN_WINDOW_OPENGL, "1");
-  RequestPixelFormat(flags);
+  SDL_SetHint(SDL_HINT_VIDEO_FOREIGN_WINDOW_OPENGL, software ? "0" : "1");
+  if (!software) RequestPixelFormat(flags);
   SDL_Window* window =
       SDL_CreateWindowFrom(reinterpret_cast<void*>(static_cast<std::uintptr_t>(widget)));
   if (!window) return nullptr;
@@ -304,8 +360,9 @@ GLContextRecord* GLContextAttach(int widget, int flags) {
   record->window = window;
   record->window_id = SDL_GetWindowID(window);
   record->visible = 1;
+  record->software = software ? 1 : 0;
   SDL_GetWindowSize(window, &record->width, &record->height);
-  if (!MakeContext(record)) {
+  if (!software && !MakeContext(record)) {
     SDL_DestroyWindow(window);  // SDL's record only; the foreign window stays
     delete record;
     GLContextMakeCurrent(previous);
@@ -315,6 +372,16 @@ GLContextRecord* GLContextAttach(int widget, int flags) {
   context_list = record;
   GLContextMakeCurrent(previous);
   return record;
+}
+
+}  // namespace
+
+GLContextRecord* GLContextAttach(int widget, int flags) {
+  return AttachWindowRecord(widget, flags, false);
+}
+
+GLContextRecord* GLContextAttachSoftware(int widget, int flags) {
+  return AttachWindowRecord(widget, flags, true);
 }
 
 void GLContextSettings(GLContextRecord* record, int& width, int& height, int& depth,
@@ -332,6 +399,12 @@ void GLContextMakeCurrent(GLContextRecord* record) {
   if (!record) {
     SDL_GL_MakeCurrent(nullptr, nullptr);
     current_record = nullptr;
+    return;
+  }
+  if (record->software) {
+    // Note: a software window has no GL context; any GL context made current before stays
+    // bound to the thread but draws nowhere of ours.
+    current_record = record;
     return;
   }
   if (SDL_GL_MakeCurrent(record->window, record->context) != 0) return;
@@ -362,7 +435,7 @@ void GLContextSetSwapInterval(int interval) { SDL_GL_SetSwapInterval(interval); 
 
 void GLContextSwap(int sync) {
   GLContextRecord* record = current_record;
-  if (!record) return;
+  if (!record || record->software) return;
   GLContextSetSwapInterval(sync ? 1 : 0);
   if (record->framebuffer) {
     // The copy is clipped by the scissor test: lift it for the copy only.

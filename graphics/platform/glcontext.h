@@ -1,8 +1,11 @@
 // GL window and context layer on SDL2: the graphics window, its GL context and the
-// off-screen framebuffer that keeps the drawing across presented frames.
+// off-screen framebuffer that keeps the drawing across presented frames; or, for a
+// software window, the window alone, showing pixels drawn in main memory.
 // Used by the GL graphics driver (graphics/glgraphics.cpp) and by the SDL message pump,
 // which routes each window's events through GLWindowEvent. State: the context list.
 #pragma once
+
+#include <cstdint>
 
 struct SDL_Window;
 union SDL_Event;
@@ -28,13 +31,28 @@ struct GLContextRecord {
   unsigned depthbuffer = 0;
   // 1 when the window is on a display, 0 on the off-screen video driver.
   int visible = 0;
+  // 1 for a software window: no GL context or drawing buffer; GLContextShowPixels shows
+  // its content.
+  int software = 0;
 };
 
 // A desktop (depth 0) or full-screen window of the given client size with a GL context, or
 // null. Raises "GLGraphicsDriver failed to set display mode" when full screen is refused.
 GLContextRecord* GLContextCreate(int width, int height, int depth, int hertz, int flags);
+// A window like GLContextCreate's whose content is a pixel buffer in main memory, shown
+// with GLContextShowPixels: no GL context and no drawing buffer. Null when no window can be
+// made; raises the display-mode error like GLContextCreate.
+GLContextRecord* GLContextCreateSoftware(int width, int height, int depth, int hertz,
+                                         int flags);
+// Shows a rectangle of RGBA pixels (the window's size, row 0 on top, `pitch` bytes a row)
+// in a software window at once. Vertical sync does not apply. False when the window has
+// no surface to show them on.
+bool GLContextShowPixels(GLContextRecord* record, const uint8_t* rgba, int pitch, int x,
+                         int y, int width, int height);
 // A GL context on an existing native (X11) window, or null.
 GLContextRecord* GLContextAttach(int widget, int flags);
+// A software window record on an existing native (X11) window, or null.
+GLContextRecord* GLContextAttachSoftware(int widget, int flags);
 // The record's settings; an attached window is measured again.
 void GLContextSettings(GLContextRecord* record, int& width, int& height, int& depth,
                        int& hertz, int& flags);

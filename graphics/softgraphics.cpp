@@ -1,0 +1,157 @@
+// Software graphics driver: each context is a platform window (graphics/platform/glcontext,
+// made without GL) and a pixel buffer in main memory; Flip copies the part of the buffer
+// marked changed into the window.
+// Depends on the graphics module and graphics/platform. State: the driver singleton and
+// the context made current through it.
+#include "graphics/softgraphics.h"
+
+#include <algorithm>  // for std::min, std::max
+#include <cstdlib>    // for std::calloc, std::free
+#include <memory>
+#include <new>        // for std::bad_alloc
+
+#include "graphics/platform/glcontext.h"
+
+namespace {
+
+constexpr int kModeTableSize = 1024;
+constexpr int kBytesPerPixel = 4;
+
+struct FreeDeleter {
+  void operator()(uint8_t* pixels) const { std::free(pixels); }
+};
+
+// A software context: the window record and the buffer it shows.
+class TSoftGraphics : public TGraphics {
+ public:
+  explicit TSoftGraphics(GLContextRecord* record) : record_(record) {}
+  ~TSoftGraphics() override { Close(); }
+
+  TGraphicsDriver* Driver() override { return SoftGraphicsDriver(); }
+
+  int GetSettings(int& width, int& height, int& depth, int& hertz, int& flags) override {
+    if (!record_) {
+      width = height = depth = hertz = flags = 0;
+      return 0;
+    }
+    GLContextSettings(record_, width, height, depth, hertz, flags);
+    return 1;
+  }
+
+  int Close() override;
+  int Visible() override { return record_ ? record_->visible : 0; }
+
+  // The buffer, made (black) when there is none of the window's size yet.
+  TPixelBuffer Buffer() {
+    if (!record_) return {};
+    if (buffer_.width != record_->width || buffer_.height != record_->height) {
+      const size_t pitch = static_cast<size_t>(record_->width) * kBytesPerPixel;
+      // Note: calloc hands out zeroed pages that cost nothing until drawn on, so a large
+      // sheet drawn off-screen pays only for what it touches.
+      std::unique_ptr<uint8_t, FreeDeleter> pixels(
+          static_cast<uint8_t*>(std::calloc(static_cast<size_t>(record_->height), pitch)));
+      if (!pixels) throw std::bad_alloc();
+      pixels_ = std::move(pixels);
+      buffer_ = {pixels_.get(), static_cast<int>(pitch), record_->width, record_->height};
+      Damage(0, 0, buffer_.width, buffer_.height);
+    }
+    return buffer_;
+  }
+
+  void Damage(int x, int y, int width, int height) {
+    const int x1 = std::min(x + width, buffer_.width), y1 = std::min(y + height, buffer_.height);
+    x = std::max(x, 0);
+    y = std::max(y, 0);
+    if (x >= x1 || y >= y1) return;
+    if (damage_x1_ <= damage_x0_) {
+      damage_x0_ = x, damage_y0_ = y, damage_x1_ = x1, damage_y1_ = y1;
+      return;
+    }
+    damage_x0_ = std::min(damage_x0_, x);
+    damage_y0_ = std::min(damage_y0_, y);
+    damage_x1_ = std::max(damage_x1_, x1);
+    damage_y1_ = std::max(damage_y1_, y1);
+  }
+
+  // Shows what changed since the last time, when somebody can see it.
+  void Show() {
+    if (damage_x1_ > damage_x0_ && record_ && record_->visible && buffer_.pixels) {
+      GLContextShowPixels(record_, buffer_.pixels, buffer_.pitch, damage_x0_, damage_y0_,
+                          damage_x1_ - damage_x0_, damage_y1_ - damage_y0_);
+    }
+    damage_x0_ = damage_y0_ = damage_x1_ = damage_y1_ = 0;
+  }
+
+  GLContextRecord* record() const { return record_; }
+
+ private:
+  GLContextRecord* record_;
+  std::unique_ptr<uint8_t, FreeDeleter> pixels_;
+  TPixelBuffer buffer_;
+  int damage_x0_ = 0, damage_y0_ = 0, damage_x1_ = 0, damage_y1_ = 0;
+};
+
+TSoftGraphics* current = nullptr;
+
+class TSoftGraphicsDriver : public TGraphicsDriver {
+ public:
+  std::vector<TGraphicsMode> GraphicsModes() override {
+    static int table[kModeTableSize * 4];
+    const int count = GLContextEnumModes(table, kModeTableSize);
+    std::vector<TGraphicsMode> modes(count);
+    for (int i = 0; i < count; ++i) {
+      modes[i] = {table[i * 4], table[i * 4 + 1], table[i * 4 + 2], table[i * 4 + 3]};
+    }
+    return modes;
+  }
+
+  Ref<TGraphics> AttachGraphics(int widget, int flags) override {
+    GLContextRecord* record = GLContextAttachSoftware(widget, flags);
+    if (!record) return nullptr;
+    return std::make_shared<TSoftGraphics>(record);
+  }
+
+  Ref<TGraphics> CreateGraphics(int width, int height, int depth, int hertz,
+                                int flags) override {
+    GLContextRecord* record = GLContextCreateSoftware(width, height, depth, hertz, flags);
+    if (!record) return nullptr;
+    return std::make_shared<TSoftGraphics>(record);
+  }
+
+  int SetGraphics(const Ref<TGraphics>& g) override {
+    current = dynamic_cast<TSoftGraphics*>(g.get());
+    GLContextMakeCurrent(current ? current->record() : nullptr);
+    return 0;
+  }
+
+  int Flip(int) override {
+    if (current) current->Show();
+    return 0;
+  }
+};
+
+int TSoftGraphics::Close() {
+  if (current == this) current = nullptr;
+  if (record_) GLContextClose(record_);
+  record_ = nullptr;
+  pixels_.reset();
+  buffer_ = {};
+  return 0;
+}
+
+}  // namespace
+
+TGraphicsDriver* SoftGraphicsDriver() {
+  // Kept for the life of the process, like every driver.
+  static TSoftGraphicsDriver* driver = new TSoftGraphicsDriver;
+  return driver;
+}
+
+TPixelBuffer SoftGraphicsBuffer(TGraphics& graphics) {
+  auto* soft = dynamic_cast<TSoftGraphics*>(&graphics);
+  return soft ? soft->Buffer() : TPixelBuffer{};
+}
+
+void SoftGraphicsDamage(TGraphics& graphics, int x, int y, int width, int height) {
+  if (auto* soft = dynamic_cast<TSoftGraphics*>(&graphics)) soft->Damage(x, y, width, height);
+}
