@@ -15,6 +15,7 @@ String app_dir;
 std::vector<String> app_args;
 String app_title = kDefaultTitle;
 std::vector<std::function<void()>> exit_actions;
+bool exiting = false;
 
 }  // namespace
 
@@ -41,6 +42,7 @@ void SetAppTitle(const String& title) { app_title = title; }
 void AddExitAction(std::function<void()> action) { exit_actions.push_back(std::move(action)); }
 
 void RunExitActions() {
+  exiting = true;
   // Note: each action is taken off the list before it runs, so an action that ends the
   // process or registers another never runs twice.
   while (!exit_actions.empty()) {
@@ -49,6 +51,8 @@ void RunExitActions() {
     action();
   }
 }
+
+bool ExitInProgress() { return exiting; }
 
 void ExitProgram(int status) {
   RunExitActions();

@@ -22,5 +22,8 @@ void SetAppTitle(const String& title);
 void AddExitAction(std::function<void()> action);
 // Runs the registered exit actions that have not run yet (newest first).
 void RunExitActions();
+// True once the exit actions have begun to run: the program is ending, and work that only
+// a user could see (drawing still queued) may be dropped.
+bool ExitInProgress();
 // Runs the exit actions and ends the process with the given status.
 [[noreturn]] void ExitProgram(int status);
