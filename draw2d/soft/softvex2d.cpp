@@ -1,0 +1,469 @@
+// Software 2D driver ("Software"). The main thread works out each primitive's device
+// vertices and paint exactly as the GL 2D driver hands them to its GL, records them as
+// commands, and the raster thread rasterises them into the current context's buffer.
+// Anything that reads or shows the buffer (Flip on a visible window, GrabPixmap,
+// DrawPixmap, a context switch) first waits until the queue has run; a window nobody can
+// see is not shown, so its Flip does not wait.
+// Depends on the 2D front end, the software graphics driver, the rasteriser and its queue.
+// State: the device state of the current context, the raster queue, the damage not yet
+// shown.
+#include "draw2d/soft/softvex2d.h"
+
+#include <algorithm>  // for std::min, std::max
+#include <cmath>      // for std::floor, std::isfinite
+#include <cstring>    // for std::memcpy
+
+#include "draw2d/device.h"
+#include "draw2d/soft/raster.h"
+#include "draw2d/soft/rasterqueue.h"
+#include "graphics/softgraphics.h"
+#include "runtime/runtime.h"
+
+namespace {
+
+// The largest texture side a frame is made with, as common GLs allow.
+constexpr int kMaxTextureSide = 16384;
+// Line widths are whole pixels from 1 up to this.
+constexpr int kMaxLineWidth = 255;
+// The mask blend draws a flat colour whose alpha byte is at least this (alpha 0.5).
+constexpr uint8_t kMaskAlpha = 128;
+
+class TSoftVex2DDriver;
+TSoftVex2DDriver* the_driver = nullptr;
+
+bool TextureSideFits(int width, int height) {
+  return width <= kMaxTextureSide && height <= kMaxTextureSide;
+}
+
+TRasterBlend RasterBlendFor(int mode) {
+  switch (mode) {
+    case BLEND_MASK:
+      return TRasterBlend::Mask;
+    case BLEND_ALPHA:
+      return TRasterBlend::Alpha;
+    case BLEND_ADDITIVE:
+      return TRasterBlend::Additive;
+    case BLEND_MULTIPLY:
+      return TRasterBlend::Multiply;
+    default:  // BlendSolid, and every unnamed code
+      return TRasterBlend::Solid;
+  }
+}
+
+// A texture of an image frame: the same padded power-of-two pixmap (and mipmap levels) the
+// GL driver uploads, kept in main memory for the raster thread to sample.
+class TSoftImageFrame : public TImageFrame {
+ public:
+  ~TSoftImageFrame() override;
+  void Draw(float x0, float y0, float x1, float y1, float tx, float ty, float sx, float sy,
+            float sw, float sh) override;
+
+  Ref<TPixmap> levels[kMaxTextureLevels];
+  TRasterTexture texture;
+  float uscale = 0.0f, vscale = 0.0f;
+};
+
+class TSoftVex2DDriver : public TVex2DDriver {
+ public:
+  String ToString() const override { return u"Software"; }
+
+  // --- context plumbing
+  std::vector<TGraphicsMode> GraphicsModes() override {
+    return SoftGraphicsDriver()->GraphicsModes();
+  }
+
+  Ref<TGraphics> AttachGraphics(int widget, int flags) override {
+    return Wrap(SoftGraphicsDriver()->AttachGraphics(widget, flags));
+  }
+
+  Ref<TGraphics> CreateGraphics(int width, int height, int depth, int hertz,
+                                int flags) override {
+    return Wrap(SoftGraphicsDriver()->CreateGraphics(width, height, depth, hertz, flags));
+  }
+
+  int SetGraphics(const Ref<TGraphics>& g) override {
+    // Everything recorded for the previous context lands in its buffer first.
+    FinishQueued();
+    if (!g) {
+      TVex2DGraphics::ClearCurrent();
+      current_ = nullptr;
+      return SoftGraphicsDriver()->SetGraphics(nullptr);
+    }
+    // Note: anything but a 2D context here is a usage error.
+    auto& graphics = dynamic_cast<TVex2DGraphics&>(*g);
+    const int result = SoftGraphicsDriver()->SetGraphics(graphics._graphics);
+    current_ = &graphics;
+    ResetDevice(graphics);
+    graphics.MakeCurrent();
+    return result;
+  }
+
+  int Flip(int sync) override {
+    if (current_ && current_->Visible()) {
+      queue_.Drain();
+      NoteDamage();
+      if (damage_.x1 > damage_.x0 && current_->_graphics) {
+        SoftGraphicsDamage(*current_->_graphics, damage_.x0, damage_.y0,
+                           damage_.x1 - damage_.x0, damage_.y1 - damage_.y0);
+      }
+    }
+    damage_ = {};
+    drew_ = false;
+    return SoftGraphicsDriver()->Flip(sync);
+  }
+
+  Ref<TImageFrame> CreateFrameFromPixmap(const Ref<TPixmap>& pixmap, int flags) override;
+
+  // --- state
+  void SetBlend(int mode) override { blend_ = RasterBlendFor(mode); }
+  void SetAlpha(float alpha) override { rgba_[3] = AlphaByte(alpha); }
+
+  void SetColor(int red, int green, int blue) override {
+    rgba_[0] = ColourByte(red);
+    rgba_[1] = ColourByte(green);
+    rgba_[2] = ColourByte(blue);
+  }
+
+  void SetClsColor(int red, int green, int blue) override {
+    clear_rgba_[0] = ColourByte(red);
+    clear_rgba_[1] = ColourByte(green);
+    clear_rgba_[2] = ColourByte(blue);
+    clear_rgba_[3] = 255;
+  }
+
+  void SetViewport(int x, int y, int width, int height) override {
+    NoteDamage();
+    // A viewport over the whole context clips nothing; any other clips to its rectangle,
+    // and one of negative size holds no pixels.
+    clip_ = ClipToSurface(surface_, x, y, width, height);
+    TRasterCommand command = Command(TRasterOp::Clip);
+    command.rect[0] = clip_.x0;
+    command.rect[1] = clip_.y0;
+    command.rect[2] = clip_.x1;
+    command.rect[3] = clip_.y1;
+    queue_.Push(command);
+  }
+
+  void SetTransform(float ix, float iy, float jx, float jy) override {
+    transform_ = {ix, iy, jx, jy};
+  }
+
+  void SetLineWidth(float width) override {
+    // Note: a width that is not above 0 (or not a number) draws one pixel wide, as the GL
+    // driver makes it.
+    if (!(width > 0.0f)) width = 1.0f;
+    line_width_ = static_cast<int>(std::min(std::floor(std::max(width, 1.0f) + 0.5f),
+                                            static_cast<float>(kMaxLineWidth)));
+  }
+
+  void Cls() override {
+    TRasterCommand command = Command(TRasterOp::Clear);
+    std::memcpy(command.rgba, clear_rgba_, 4);
+    queue_.Push(command);
+    drew_ = true;
+  }
+
+  // --- shapes
+  void Plot(float x, float y) override {
+    TRasterCommand command = Command(TRasterOp::Point);
+    Device(static_cast<float>(x + kPixelCentre), static_cast<float>(y + kPixelCentre),
+           command.xy);
+    Record(command);
+  }
+
+  void DrawLine(float x0, float y0, float x1, float y1, float tx, float ty) override {
+    TRasterCommand command = Command(TRasterOp::Line);
+    Vertex(x0, y0, tx, ty, kPixelCentre, command.xy);
+    Vertex(x1, y1, tx, ty, kPixelCentre, command.xy + 2);
+    Record(command);
+  }
+
+  void DrawRect(float x0, float y0, float x1, float y1, float tx, float ty) override {
+    float corners[8];
+    Vertex(x0, y0, tx, ty, 0, corners);
+    Vertex(x1, y0, tx, ty, 0, corners + 2);
+    Vertex(x1, y1, tx, ty, 0, corners + 4);
+    Vertex(x0, y1, tx, ty, 0, corners + 6);
+    Fan(corners, 4);
+  }
+
+  void DrawOval(float x0, float y0, float x1, float y1, float tx, float ty) override {
+    // Note: the polygon goes to the queue triangle by triangle as its corners are worked
+    // out, so no corner list is allocated.
+    float first[2], previous[2];
+    int count = 0;
+    ForEachOvalPoint(x0, y0, x1, y1, [&](float x, double y) {
+      float corner[2];
+      Vertex(x, y, tx, ty, 0, corner);
+      if (count == 0) {
+        std::memcpy(first, corner, sizeof first);
+      } else if (count >= 2) {
+        FanTriangle(first, previous, corner);
+      }
+      std::memcpy(previous, corner, sizeof previous);
+      ++count;
+    });
+  }
+
+  void DrawPoly(const std::vector<float>& points, float hx, float hy, float tx,
+                float ty) override {
+    if (points.size() < 6 || (points.size() & 1) != 0) return;
+    float first[2], previous[2], corner[2];
+    Vertex(double{points[0]} + hx, double{points[1]} + hy, tx, ty, 0, first);
+    Vertex(double{points[2]} + hx, double{points[3]} + hy, tx, ty, 0, previous);
+    for (size_t i = 4; i < points.size(); i += 2) {
+      Vertex(double{points[i]} + hx, double{points[i + 1]} + hy, tx, ty, 0, corner);
+      FanTriangle(first, previous, corner);
+      std::memcpy(previous, corner, sizeof previous);
+    }
+  }
+
+  // --- pixels
+  void DrawPixmap(const Ref<TPixmap>& pixmap, int x, int y) override {
+    if (!surface_.pixels || !pixmap || !pixmap->pixels) return;
+    Ref<TPixmap> source = pixmap;
+    if (source->format != PIXFMT_RGBA32) source = source->Convert(PIXFMT_RGBA32);
+    // Note: copied here, on the recording thread, once what was recorded before has run.
+    queue_.Drain();
+    RasterCopy(surface_, clip_, source->pixels, source->pitch, source->width, source->height,
+               x, y);
+    drew_ = true;
+  }
+
+  Ref<TPixmap> GrabPixmap(int x, int y, int width, int height) override {
+    Ref<TPixmap> grabbed = TPixmap::Create(width, height, PIXFMT_RGBA32, 4);
+    if (!grabbed->pixels) return grabbed;
+    queue_.Drain();
+    grabbed->ClearPixels(0);
+    const int x0 = std::max(x, 0), y0 = std::max(y, 0);
+    const int x1 = static_cast<int>(std::min<int64_t>(int64_t{x} + width, surface_.width));
+    const int y1 = static_cast<int>(std::min<int64_t>(int64_t{y} + height, surface_.height));
+    // A buffer without an alpha channel reads back opaque, as a GL's does.
+    const bool keep_alpha = (CurrentGraphicsFlags() & GRAPHICS_ALPHABUFFER) != 0;
+    for (int row = y0; row < y1; ++row) {
+      const uint8_t* from = surface_.pixels + static_cast<ptrdiff_t>(row) * surface_.pitch;
+      uint8_t* to = grabbed->pixels + static_cast<ptrdiff_t>(row - y) * grabbed->pitch;
+      for (int column = x0; column < x1; ++column) {
+        std::memcpy(to + (column - x) * 4, from + column * 4, 4);
+        if (!keep_alpha) to[(column - x) * 4 + 3] = 255;
+      }
+    }
+    return grabbed;
+  }
+
+  void SetResolution(float width, float height) override {
+    // Note: a GL refuses an empty range and keeps its previous projection; so does this.
+    const double scale_x = surface_.width / static_cast<double>(width);
+    const double scale_y = surface_.height / static_cast<double>(height);
+    if (!std::isfinite(scale_x) || !std::isfinite(scale_y)) return;
+    scale_x_ = scale_x;
+    scale_y_ = scale_y;
+    scaled_ = scale_x != 1.0 || scale_y != 1.0;
+  }
+
+  // Two textured triangles for an image frame's quad.
+  void DrawTexturedQuad(const TRasterTexture& texture, const float corners[8],
+                        const float st[8]) {
+    static constexpr int kFan[2][3] = {{0, 1, 2}, {0, 2, 3}};
+    for (const auto& triangle : kFan) {
+      TRasterCommand command = Command(TRasterOp::TexturedTriangle);
+      TRasterPayload payload;
+      for (int k = 0; k < 3; ++k) {
+        command.xy[2 * k] = corners[2 * triangle[k]];
+        command.xy[2 * k + 1] = corners[2 * triangle[k] + 1];
+        payload.st[2 * k] = st[2 * triangle[k]];
+        payload.st[2 * k + 1] = st[2 * triangle[k] + 1];
+      }
+      payload.texture = &texture;
+      queue_.Push(command, payload);
+      drew_ = true;
+    }
+  }
+
+  // A local point through the transform, as a device position.
+  void Vertex(double lx, double ly, double tx, double ty, double offset, float out[2]) const {
+    float x = 0, y = 0;
+    TransformPoint(transform_, lx, ly, tx, ty, offset, x, y);
+    Device(x, y, out);
+  }
+
+  // Waits until every recorded command has run; while the program exits, drops them
+  // instead, since nobody will see them.
+  void FinishQueued() {
+    if (ExitInProgress()) {
+      queue_.Drop();
+    } else {
+      queue_.Drain();
+    }
+  }
+
+  TRasterQueue& queue() { return queue_; }
+
+ private:
+  Ref<TGraphics> Wrap(Ref<TGraphics> context) {
+    if (!context) return nullptr;
+    // The buffer is made now, so a size the memory cannot hold fails the create.
+    if (!SoftGraphicsBuffer(*context).pixels) return nullptr;
+    return TVex2DGraphics::Create(context, this);
+  }
+
+  // Forgets the previous context's device state and points the raster thread at the new
+  // context's buffer; MakeCurrent then replays the context's own state.
+  void ResetDevice(TVex2DGraphics& graphics) {
+    const TPixelBuffer buffer = SoftGraphicsBuffer(*graphics._graphics);
+    surface_ = {buffer.pixels, buffer.pitch, buffer.width, buffer.height};
+    clip_ = ClipToSurface(surface_, 0, 0, surface_.width, surface_.height);
+    transform_ = {};
+    rgba_[0] = rgba_[1] = rgba_[2] = rgba_[3] = 255;
+    blend_ = TRasterBlend::Solid;
+    line_width_ = 1;
+    scale_x_ = scale_y_ = 1.0;
+    scaled_ = false;
+    damage_ = {};
+    drew_ = false;
+    TRasterCommand command = Command(TRasterOp::Target);
+    command.target = {surface_.pixels, surface_.pitch, surface_.width, surface_.height};
+    queue_.Push(command);
+  }
+
+  TRasterCommand Command(TRasterOp op) const {
+    TRasterCommand command;
+    command.op = op;
+    command.blend = blend_;
+    command.width = static_cast<uint8_t>(line_width_);
+    command.unused = 0;
+    std::memcpy(command.rgba, rgba_, 4);
+    return command;
+  }
+
+  // Records a shape, unless its paint cannot change a pixel: alpha 0 blended or added
+  // leaves every pixel as it is (the sprite's faintest lines are such), and the mask blend
+  // discards a flat colour with alpha below one half.
+  void Record(const TRasterCommand& command) {
+    const bool invisible =
+        ((blend_ == TRasterBlend::Alpha || blend_ == TRasterBlend::Additive) && rgba_[3] == 0) ||
+        (blend_ == TRasterBlend::Mask && rgba_[3] < kMaskAlpha);
+    if (invisible) return;
+    queue_.Push(command);
+    drew_ = true;
+  }
+
+  // A window position through the virtual resolution, in device pixels.
+  void Device(float x, float y, float out[2]) const {
+    if (scaled_) {
+      x = static_cast<float>(x * scale_x_);
+      y = static_cast<float>(y * scale_y_);
+    }
+    out[0] = x;
+    out[1] = y;
+  }
+
+  void FanTriangle(const float a[2], const float b[2], const float c[2]) {
+    TRasterCommand command = Command(TRasterOp::Triangle);
+    const float* corners[3] = {a, b, c};
+    for (int k = 0; k < 3; ++k) {
+      command.xy[2 * k] = corners[k][0];
+      command.xy[2 * k + 1] = corners[k][1];
+    }
+    Record(command);
+  }
+
+  // A convex polygon as the fan of triangles from its first corner, as a GL splits one.
+  void Fan(const float* corners, int count) {
+    for (int k = 2; k < count; ++k) {
+      FanTriangle(corners, corners + 2 * (k - 1), corners + 2 * k);
+    }
+  }
+
+  // The clip rectangle joins the damage once something was drawn in it.
+  void NoteDamage() {
+    if (!drew_) return;
+    drew_ = false;
+    if (clip_.x1 <= clip_.x0 || clip_.y1 <= clip_.y0) return;
+    if (damage_.x1 <= damage_.x0) {
+      damage_ = clip_;
+      return;
+    }
+    damage_.x0 = std::min(damage_.x0, clip_.x0);
+    damage_.y0 = std::min(damage_.y0, clip_.y0);
+    damage_.x1 = std::max(damage_.x1, clip_.x1);
+    damage_.y1 = std::max(damage_.y1, clip_.y1);
+  }
+
+  TRasterQueue queue_;
+  TVex2DGraphics* current_ = nullptr;
+  TRasterSurface surface_;
+  TRasterClip clip_;
+  TDeviceTransform transform_;
+  uint8_t rgba_[4] = {255, 255, 255, 255};
+  uint8_t clear_rgba_[4] = {0, 0, 0, 255};
+  TRasterBlend blend_ = TRasterBlend::Solid;
+  int line_width_ = 1;
+  double scale_x_ = 1.0, scale_y_ = 1.0;
+  bool scaled_ = false;
+  TRasterClip damage_;
+  bool drew_ = false;
+};
+
+Ref<TImageFrame> TSoftVex2DDriver::CreateFrameFromPixmap(const Ref<TPixmap>& pixmap,
+                                                        int flags) {
+  if (!pixmap || pixmap->width <= 0 || pixmap->height <= 0) return nullptr;
+  int tex_width = 0, tex_height = 0;
+  FindTextureSize(pixmap->width, pixmap->height, TextureSideFits, tex_width, tex_height);
+  int width = 0, height = 0;
+  auto frame = std::make_shared<TSoftImageFrame>();
+  frame->levels[0] = TexturePixmap(pixmap, tex_width, tex_height, width, height);
+  int count = 1;
+  if ((flags & IMAGEFLAG_MIPMAPPED) != 0) {
+    while (count < kMaxTextureLevels &&
+           (frame->levels[count - 1]->width > 1 || frame->levels[count - 1]->height > 1)) {
+      frame->levels[count] = NextMipLevel(frame->levels[count - 1]);
+      ++count;
+    }
+  }
+  for (int i = 0; i < count; ++i) {
+    const Ref<TPixmap>& level = frame->levels[i];
+    frame->texture.levels[i] = {level->pixels, level->pitch, level->width, level->height};
+  }
+  frame->texture.level_count = count;
+  frame->texture.filtered = (flags & IMAGEFLAG_FILTERED) != 0;
+  frame->uscale = 1.0f / static_cast<float>(tex_width);
+  frame->vscale = 1.0f / static_cast<float>(tex_height);
+  return frame;
+}
+
+TSoftImageFrame::~TSoftImageFrame() {
+  // Commands still queued may sample this texture.
+  if (the_driver) the_driver->queue().Drain();
+}
+
+void TSoftImageFrame::Draw(float x0, float y0, float x1, float y1, float tx, float ty,
+                           float sx, float sy, float sw, float sh) {
+  const float s0 = sx * uscale, s1 = (sx + sw) * uscale;
+  const float t0 = sy * vscale, t1 = (sy + sh) * vscale;
+  float corners[8];
+  the_driver->Vertex(x0, y0, tx, ty, 0, corners);
+  the_driver->Vertex(x1, y0, tx, ty, 0, corners + 2);
+  the_driver->Vertex(x1, y1, tx, ty, 0, corners + 4);
+  the_driver->Vertex(x0, y1, tx, ty, 0, corners + 6);
+  const float st[8] = {s0, t0, s1, t0, s1, t1, s0, t1};
+  the_driver->DrawTexturedQuad(texture, corners, st);
+}
+
+}  // namespace
+
+TVex2DDriver* SoftVex2DDriver() {
+  // Driver singletons live for the whole process.
+  if (!the_driver) the_driver = new TSoftVex2DDriver();
+  return the_driver;
+}
+
+void StartSoftVex2D() {
+  static bool started = false;
+  if (started) return;
+  started = true;
+  StartDraw2D();
+  SelectGraphicsDriver(SoftVex2DDriver(), GRAPHICS_BACKBUFFER);
+  // The raster thread ends with the program, after the windows have closed.
+  AddExitAction([] { the_driver->queue().Stop(); });
+}

@@ -1,0 +1,17 @@
+// Software 2D driver ("Software"): draws the 2D front end's primitives, images and text
+// into a pixel buffer in main memory, on a raster thread of its own, and shows it through
+// the software graphics driver's windows. It follows the raster rules of the GL 2D
+// driver's GL, so it draws what that driver draws, with the same pixels on every machine.
+// It is the default 2D driver: its module starts after the GL 2D driver's and selects
+// itself.
+// Depends on the 2D front end, the software graphics driver and the rasteriser. State: the
+// device state, the raster queue and the context the queue draws into.
+#pragma once
+
+#include "draw2d/draw2d.h"
+
+// The software 2D driver singleton.
+TVex2DDriver* SoftVex2DDriver();
+
+// Starts the software 2D module: selects the driver with default flags 2. Runs once.
+void StartSoftVex2D();
