@@ -84,6 +84,7 @@ int sprite_height = kDefaultSpriteSize;
 int scale_mode = SCALE_NONE;
 String output_name = kDefaultOutputName;
 std::optional<int> random_seed;
+TRenderer renderer = TRenderer::Software;
 
 void LoadSettings() {
   setting_count = 0;
@@ -205,6 +206,7 @@ void ReadSheetSettings() {
   scale_mode = SCALE_NONE;
   output_name = kDefaultOutputName;
   random_seed.reset();
+  renderer = TRenderer::Software;
 
   LoadSettings();
 
@@ -228,6 +230,9 @@ void ReadSheetSettings() {
   const String seedKeys[kKeySlots] = {u"Seed", u"Random Seed", kFreeSlot, kFreeSlot,
                                       kFreeSlot, kFreeSlot, kFreeSlot};
   if (int found = FindSetting(seedKeys)) random_seed = ParseInt(setting_values[found]);
+  // Note: any other word keeps the default renderer, as an unknown scaling word keeps none.
+  renderer = TextUpper(SettingString(u"", u"Renderer")) == u"OPENGL" ? TRenderer::OpenGL
+                                                                      : TRenderer::Software;
 
   // Note: a size below 1 would divide by zero in the grid or ask for an empty window.
   RequireAtLeastOne("sheet width", sheet_width);

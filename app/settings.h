@@ -12,6 +12,12 @@
 
 #include "runtime/object.h"
 
+// Which 2D driver draws the sheet.
+enum class TRenderer {
+  Software,  // the default: the same pixels on every machine
+  OpenGL,    // the GL 2D driver, drawn by the machine's GL
+};
+
 constexpr int SCALE_NONE = 0;
 constexpr int SCALE_SHRINK = 1;
 constexpr int SCALE_GROW = 2;
@@ -29,6 +35,7 @@ extern int sprite_height;
 extern int scale_mode;
 extern String output_name;
 extern std::optional<int> random_seed;  // from "Seed" / "Random Seed"; none: use the clock
+extern TRenderer renderer;               // from "Renderer": "OpenGL", else Software
 
 // A settings file that exists but cannot be read, or a value the program cannot work with.
 // what() is the one line shown to the user.

@@ -24,5 +24,6 @@ constexpr char16_t kFinishedMessage[] = u"Finished : Press any key to Quit";
 int RunSheetBuilder();
 
 // One pass of the cell loop over the current context: clears it and draws every cell,
-// presenting after each. (Part of RunSheetBuilder, callable by tests.)
-void DrawSheet();
+// presenting after each, paced to 60 Hz when `watched` (somebody sees the window), at once
+// otherwise. (Part of RunSheetBuilder, callable by tests and benchmarks.)
+void DrawSheet(bool watched);

@@ -1,6 +1,6 @@
 // Start-up sequence. Each Start function also starts the modules it depends on, so the
-// order below only has to put the graphics drivers after the graphics module; the GL 2D
-// driver starts last so that its registration is the one in force.
+// order below only has to put the graphics drivers after the graphics module; the software
+// 2D driver starts last so that its registration is the one in force.
 #include "app/startup.h"
 
 #include <cfenv>      // for std::fesetround
@@ -9,7 +9,9 @@
 #include <exception>  // for std::set_terminate
 
 #include "draw2d/draw2d.h"
+#include "app/settings.h"  // for TRenderer
 #include "draw2d/gl/glvex2d.h"
+#include "draw2d/soft/softvex2d.h"
 #include "graphics/glgraphics.h"
 #include "graphics/graphics.h"
 #include "pixmap/pixmap.h"
@@ -57,4 +59,13 @@ void StartSheetBuilder(int argc, char** argv) {
   StartGLGraphics();
   StartDraw2D();
   StartGLVex2D();
+  StartSoftVex2D();
+}
+
+void SelectRenderer(TRenderer renderer) {
+  if (renderer != TRenderer::OpenGL) return;
+  TVex2DDriver* driver = GLVex2DDriver();
+  if (driver && CurrentGraphicsDriver() != driver) {
+    SelectGraphicsDriver(driver, GRAPHICS_BACKBUFFER);
+  }
 }

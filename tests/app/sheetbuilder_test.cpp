@@ -22,6 +22,8 @@
 namespace {
 
 void NoPause(int) {}
+int pauses = 0;
+void CountPause(int) { ++pauses; }
 
 // A frozen pacing clock: every paced presentation has to wait, and the wait notes how many
 // driver calls had been made by then.
@@ -122,13 +124,19 @@ TEST_F(SheetBuilderTest, EachCellIsSelectedFilledWithTheKeyColourThenDrawnAndPre
 
 TEST_F(SheetBuilderTest, EachCellResetsTheStateBeforeItsKeyFillAndAgainBeforeItsSprite) {
   // Two cells; the second starts from whatever the first sprite left (blend 0, faint alpha).
+  // The recording context shows no window: nobody watches, so nothing is paced or paused.
   dir.Write("settings.ini", "Sheet Width=64\nSheet Height=32\nSprite Size=32\nSeed=9\n");
   paced_recorder = recorder;
   paced_at.clear();
+  pauses = 0;
+  sprite_boundary_sleep = CountPause;
   SetPacingClock(FrozenClock, NotePacedWait);
   const int status = RunSheetBuilder();
   SetPacingClock(nullptr, nullptr);
   ASSERT_EQ(status, 0);
+  EXPECT_EQ(pauses, 0);
+  EXPECT_TRUE(paced_at.empty());
+  EXPECT_EQ(sprite_boundary_sleep, CountPause);  // the sprite's pauses are back in place
   const auto& records = recorder->records;
   auto expect = [&](size_t at, DrawOp op, std::vector<float> args, const char* what) {
     ASSERT_LT(at, records.size()) << what;
@@ -161,19 +169,47 @@ TEST_F(SheetBuilderTest, EachCellResetsTheStateBeforeItsKeyFillAndAgainBeforeIts
     expect_reset(at + 7, "reset before the sprite");
     expect(at + 11, DrawOp::SetColor, {0, 0, 0}, "the sprite's black");
     expect(at + 12, DrawOp::DrawRect, {0, 0, 32, 32, left, 0}, "the sprite's black fill");
-    // After the sprite's last closing pixel: the whole window again, then the paced
-    // presentation.
+    // After the sprite's last closing pixel: the whole window again, then the
+    // presentation, at once.
     const size_t flip = Find(DrawOp::Flip, Find(DrawOp::SetViewport, at + 5));
     ASSERT_LT(flip, records.size());
     expect(flip - 2, DrawOp::Plot, {}, "the sprite's last pixel");
     expect(flip - 1, DrawOp::SetViewport, {0, 0, 64, 32}, "whole window");
-    expect(flip, DrawOp::Flip, {}, "presentation");
-    // Paced: the graphics module waited for the frame just before handing it on.
-    EXPECT_NE(std::find(paced_at.begin(), paced_at.end(), flip), paced_at.end());
+    expect(flip, DrawOp::Flip, {0}, "presentation");
     at = flip + 1;
   }
   // Then the grab of the whole sheet, with nothing drawn in between.
   expect(at, DrawOp::GrabPixmap, {0, 0, 64, 32}, "grab");
+}
+
+TEST_F(SheetBuilderTest, AWatchedSheetPacesEveryCellAndPausesAtFacetBoundaries) {
+  // The cell loop as a visible window runs it: 60 Hz pacing after each cell.
+  ASSERT_TRUE(OpenGraphics(64, 32, 0, 60, 0));
+  sheet_width = 64;
+  sheet_height = 32;
+  sprite_width = sprite_height = 32;
+  cells_across = 2;
+  cells_down = 1;
+  paced_recorder = recorder;
+  paced_at.clear();
+  pauses = 0;
+  sprite_boundary_sleep = CountPause;
+  SetPacingClock(FrozenClock, NotePacedWait);
+  DrawSheet(true);
+  SetPacingClock(nullptr, nullptr);
+  CloseOpenedGraphics();
+  const auto& records = recorder->records;
+  std::vector<size_t> cell_flips;
+  for (size_t at = 0; at < records.size(); ++at) {
+    if (records[at].op == DrawOp::Flip && records[at].a[0] == 0 && at > 0 &&
+        records[at - 1].op == DrawOp::SetViewport) {
+      cell_flips.push_back(at);
+    }
+  }
+  ASSERT_EQ(cell_flips.size(), 2u);
+  // Paced: the graphics module waited for the frame just before handing each one on.
+  EXPECT_EQ(paced_at, cell_flips);
+  EXPECT_GE(pauses, 2 * 2);  // at least the first step of both passes of both sprites
 }
 
 TEST_F(SheetBuilderTest, SeedingIsFollowedByOneHundredAndOneWarmUpDraws) {
