@@ -84,6 +84,8 @@ int sprite_height = kDefaultSpriteSize;
 int scale_mode = SCALE_NONE;
 String output_name = kDefaultOutputName;
 std::optional<int> random_seed;
+AtlasFormat atlas_format = AtlasFormat::None;
+bool split_sprites = false;
 
 void LoadSettings() {
   setting_count = 0;
@@ -205,6 +207,8 @@ void ReadSheetSettings() {
   scale_mode = SCALE_NONE;
   output_name = kDefaultOutputName;
   random_seed.reset();
+  atlas_format = AtlasFormat::None;
+  split_sprites = false;
 
   LoadSettings();
 
@@ -228,6 +232,11 @@ void ReadSheetSettings() {
   const String seedKeys[kKeySlots] = {u"Seed", u"Random Seed", kFreeSlot, kFreeSlot,
                                       kFreeSlot, kFreeSlot, kFreeSlot};
   if (int found = FindSetting(seedKeys)) random_seed = ParseInt(setting_values[found]);
+
+  // Opt-in files; their words are compared without regard to case, like the scaling word.
+  const String atlas = TextUpper(SettingString(u"", u"Atlas", u"Atlas File"));
+  atlas_format = atlas == u"JSON" || atlas == u"TRUE" ? AtlasFormat::Json : AtlasFormat::None;
+  split_sprites = TextUpper(SettingString(u"", u"Split", u"Sprite Files")) == u"TRUE";
 
   // Note: a size below 1 would divide by zero in the grid or ask for an empty window.
   RequireAtLeastOne("sheet width", sheet_width);
