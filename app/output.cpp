@@ -1,6 +1,7 @@
 // Sheet output. The files go to the current directory; a file that cannot be written is
 // reported on stderr by name and the run ends with status 1, but the other files are still
-// attempted in their order.
+// attempted in their order. Each sheet file is followed by its atlas when one is asked for;
+// the single-sprite files come last.
 #include "app/output.h"
 
 #include <cerrno>    // for errno after a failed open
@@ -9,6 +10,7 @@
 #include <cstring>   // for std::strerror
 #include <new>       // for std::bad_alloc
 
+#include "app/atlas.h"
 #include "app/settings.h"
 #include "draw2d/draw2d.h"
 #include "pixmap/png/png.h"
@@ -23,22 +25,27 @@ const String kQuadrupleSuffix = u"-hd2.png";
 
 // Module state.
 std::vector<String> written_files;
+int written_sprite_files = 0;
 String file_in_progress;
 
 // Internal helpers.
 
-// Saves one file; on failure reports it with the best reason we can give and returns false.
-bool SaveOne(const Ref<TPixmap>& pixmap, const String& suffix) {
-  const String name = output_name + suffix;
+// How many pixels of a sheet file stand for one pixel of the run's plain ".png": what the
+// names say ("-hd" twice, "-hd2" four times), whichever way the sheet was scaled.
+int MetaScaleOf(const String& suffix) {
+  if (suffix == kDoubleSuffix) return 2;
+  if (suffix == kQuadrupleSuffix) return 4;
+  return 1;
+}
+
+// Saves one PNG; on failure reports it with the best reason we can give and returns false.
+bool SavePng(const Ref<TPixmap>& pixmap, const String& name) {
   file_in_progress = name;
   errno = 0;
   const int saved = PixmapSavePNG(pixmap, name, kSheetCompression);
   const int open_error = errno;
   file_in_progress.clear();
-  if (saved) {
-    written_files.push_back(name);
-    return true;
-  }
+  if (saved) return true;
   // Note: the writer reports only success or failure; a failed open leaves its errno behind,
   // anything else is the encoder's own failure.
   const std::string reason =
@@ -47,14 +54,59 @@ bool SaveOne(const Ref<TPixmap>& pixmap, const String& suffix) {
   return false;
 }
 
+// The atlas of a sheet file that could not be written is not written either.
+// Note: beside an older image of that name, a new atlas could describe another grid.
+void ReportMissingAtlas(const String& image) {
+  if (atlas_format == AtlasFormat::None) return;
+  ReportLine("Could not write " + QuotedName(AtlasNameFor(image)) + ": its image " +
+             QuotedName(image) + " was not written");
+}
+
+// Writes the atlas of a sheet file beside it; reports and returns false when it cannot.
+bool SaveAtlas(const Ref<TPixmap>& image, const String& image_name, const String& suffix,
+               const SheetGrid& grid, FileScale scale) {
+  const String name = AtlasNameFor(image_name);
+  std::string reason;
+  try {
+    reason = ReplaceFileWith(name, AtlasJson(grid, scale, image->width, image->height,
+                                             image_name, MetaScaleOf(suffix)));
+  } catch (const std::bad_alloc&) {
+    reason = "not enough memory to make the atlas";
+  }
+  if (!reason.empty()) {
+    ReportLine("Could not write " + QuotedName(name) + ": " + reason);
+    return false;
+  }
+  written_files.push_back(name);
+  return true;
+}
+
+// One sheet file, then its atlas when one is asked for.
+bool SaveSheetFile(const Ref<TPixmap>& image, const String& suffix, const SheetGrid& grid,
+                   FileScale scale) {
+  const String name = output_name + suffix;
+  if (!SavePng(image, name)) {
+    ReportMissingAtlas(name);
+    return false;
+  }
+  written_files.push_back(name);
+  if (atlas_format == AtlasFormat::None) return true;
+  return SaveAtlas(image, name, suffix, grid, scale);
+}
+
 // Resized copy for the shrinking mode; reports and skips a side that would be 0.
-bool SaveShrunk(const Ref<TPixmap>& sheet, int divisor, const String& suffix) {
+bool SaveShrunk(const Ref<TPixmap>& sheet, int divisor, const String& suffix,
+                const SheetGrid& grid) {
   const int width = sheet->width / divisor;
   const int height = sheet->height / divisor;
   if (width < 1 || height < 1) {
-    ReportLine("Skipped " + QuotedName(output_name + suffix) + ": the sheet is too small to " +
-               "shrink by " + std::to_string(divisor) + " (" + std::to_string(sheet->width) +
-               " x " + std::to_string(sheet->height) + ")");
+    std::string skipped = QuotedName(output_name + suffix);
+    if (atlas_format != AtlasFormat::None) {
+      skipped += " and " + QuotedName(AtlasNameFor(output_name + suffix));
+    }
+    ReportLine("Skipped " + skipped + ": the sheet is too small to shrink by " +
+               std::to_string(divisor) + " (" + std::to_string(sheet->width) + " x " +
+               std::to_string(sheet->height) + ")");
     return true;  // a deliberate skip, not a failure
   }
   Ref<TPixmap> shrunk;
@@ -65,9 +117,27 @@ bool SaveShrunk(const Ref<TPixmap>& sheet, int divisor, const String& suffix) {
   if (!shrunk) {
     ReportLine("Could not write " + QuotedName(output_name + suffix) +
                ": not enough memory to resize the sheet");
+    ReportMissingAtlas(output_name + suffix);
     return false;
   }
-  return SaveOne(shrunk, suffix);
+  return SaveSheetFile(shrunk, suffix, grid, FileScale{1, divisor});
+}
+
+// Every cell of the sheet as drawn, each as a PNG of its own, in drawing order.
+bool SaveSpriteFiles(const Ref<TPixmap>& sheet, const SheetGrid& grid) {
+  bool all_written = true;
+  const int count = CellCount(grid);
+  for (int index = 0; index < count; ++index) {
+    const CellRect cell = CellInFile(grid, index, FileScale{});
+    // A window onto the sheet: the writer reads the cell's rows in place, nothing is copied.
+    const Ref<TPixmap> sprite = PixmapWindow(sheet, cell.x, cell.y, cell.w, cell.h);
+    if (SavePng(sprite, SpriteFileName(output_name, grid, index))) {
+      ++written_sprite_files;
+    } else {
+      all_written = false;
+    }
+  }
+  return all_written;
 }
 
 }  // namespace
@@ -129,39 +199,44 @@ bool EnlargeSheet(const Ref<TPixmap>& sheet, Ref<TPixmap>& doubled, Ref<TPixmap>
 
 int SaveSheetFiles(const Ref<TPixmap>& sheet) {
   written_files.clear();
+  written_sprite_files = 0;
+  const SheetGrid grid = GridOfSheet(sheet->width, sheet->height, sprite_width, sprite_height);
   bool all_written = true;
   switch (scale_mode) {
     case SCALE_SHRINK:
-      all_written &= SaveOne(sheet, kQuadrupleSuffix);
+      all_written &= SaveSheetFile(sheet, kQuadrupleSuffix, grid, FileScale{});
       // Both smaller copies are resampled from the full keyed sheet.
-      all_written &= SaveShrunk(sheet, 2, kDoubleSuffix);
-      all_written &= SaveShrunk(sheet, 4, kBaseSuffix);
+      all_written &= SaveShrunk(sheet, 2, kDoubleSuffix, grid);
+      all_written &= SaveShrunk(sheet, 4, kBaseSuffix, grid);
       break;
     case SCALE_GROW: {
-      all_written &= SaveOne(sheet, kBaseSuffix);
+      all_written &= SaveSheetFile(sheet, kBaseSuffix, grid, FileScale{});
       Ref<TPixmap> doubled, quadrupled;
       if (EnlargeSheet(sheet, doubled, quadrupled)) {
-        all_written &= SaveOne(doubled, kDoubleSuffix);
-        all_written &= SaveOne(quadrupled, kQuadrupleSuffix);
+        all_written &= SaveSheetFile(doubled, kDoubleSuffix, grid, FileScale{2, 1});
+        all_written &= SaveSheetFile(quadrupled, kQuadrupleSuffix, grid, FileScale{4, 1});
       } else {
         // One line per missing file, like every other failure.
         for (const String* suffix : {&kDoubleSuffix, &kQuadrupleSuffix}) {
           ReportLine("Could not write " + QuotedName(output_name + *suffix) +
                      ": not enough memory to enlarge the sheet");
+          ReportMissingAtlas(output_name + *suffix);
         }
         all_written = false;
       }
       break;
     }
     default:
-      all_written &= SaveOne(sheet, kBaseSuffix);
+      all_written &= SaveSheetFile(sheet, kBaseSuffix, grid, FileScale{});
       break;
   }
+  if (split_sprites) all_written &= SaveSpriteFiles(sheet, grid);
   return all_written ? 0 : 1;
 }
 
 int WriteSheetOutput() {
   written_files.clear();
+  written_sprite_files = 0;
   Ref<TPixmap> sheet;
   try {
     sheet = GrabPixmap(0, 0, sheet_width, sheet_height);
@@ -178,5 +253,7 @@ int WriteSheetOutput() {
 }
 
 const std::vector<String>& WrittenSheetFiles() { return written_files; }
+
+int WrittenSpriteFileCount() { return written_sprite_files; }
 
 const String& SheetFileInProgress() { return file_in_progress; }

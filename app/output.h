@@ -1,7 +1,9 @@
 // Sheet output: reads the finished sheet back from the drawing buffer, makes the background
 // key colour transparent and writes the PNG files that scale_mode asks for, named after
-// output_name with the suffixes ".png", "-hd.png" and "-hd2.png".
-// Depends on the 2D pixel grab, pixmaps, resizing and the PNG writer; reads the settings.
+// output_name with the suffixes ".png", "-hd.png" and "-hd2.png"; when asked, also an atlas
+// beside each of them and a PNG of every single sprite.
+// Depends on the 2D pixel grab, pixmaps, resizing, the PNG writer and the atlas files;
+// reads the settings.
 // State: the files written by the last run and the file being written now.
 #pragma once
 
@@ -30,8 +32,11 @@ void KeyOutSheet(const Ref<TPixmap>& sheet);
 // Returns false (copies null) when they cannot be allocated.
 bool EnlargeSheet(const Ref<TPixmap>& sheet, Ref<TPixmap>& doubled, Ref<TPixmap>& quadrupled);
 
-// Files written by the last WriteSheetOutput or SaveSheetFiles, in the order written.
+// Sheet files and atlases written by the last WriteSheetOutput or SaveSheetFiles, in the
+// order written (the single-sprite files are only counted).
 const std::vector<String>& WrittenSheetFiles();
+// Single-sprite files written by the last WriteSheetOutput or SaveSheetFiles.
+int WrittenSpriteFileCount();
 // The file whose save is in progress (empty between saves).
 const String& SheetFileInProgress();
 

@@ -85,6 +85,8 @@ int scale_mode = SCALE_NONE;
 String output_name = kDefaultOutputName;
 std::optional<int> random_seed;
 TRenderer renderer = TRenderer::Software;
+AtlasFormat atlas_format = AtlasFormat::None;
+bool split_sprites = false;
 
 void LoadSettings() {
   setting_count = 0;
@@ -207,6 +209,8 @@ void ReadSheetSettings() {
   output_name = kDefaultOutputName;
   random_seed.reset();
   renderer = TRenderer::Software;
+  atlas_format = AtlasFormat::None;
+  split_sprites = false;
 
   LoadSettings();
 
@@ -233,6 +237,11 @@ void ReadSheetSettings() {
   // Note: any other word keeps the default renderer, as an unknown scaling word keeps none.
   renderer = TextUpper(SettingString(u"", u"Renderer")) == u"OPENGL" ? TRenderer::OpenGL
                                                                       : TRenderer::Software;
+
+  // Opt-in files; their words are compared without regard to case, like the scaling word.
+  const String atlas = TextUpper(SettingString(u"", u"Atlas", u"Atlas File"));
+  atlas_format = atlas == u"JSON" || atlas == u"TRUE" ? AtlasFormat::Json : AtlasFormat::None;
+  split_sprites = TextUpper(SettingString(u"", u"Split", u"Sprite Files")) == u"TRUE";
 
   // Note: a size below 1 would divide by zero in the grid or ask for an empty window.
   RequireAtLeastOne("sheet width", sheet_width);

@@ -1,6 +1,7 @@
 // Settings file: reads "settings.ini" once into a table of normalised key/value pairs and
 // looks settings up under their alias keys, and holds the sheet builder's configured
-// values (sheet and sprite size, scaling mode, output name, optional seed).
+// values (sheet and sprite size, scaling mode, output name, optional seed, and the opt-in
+// atlas and sprite files).
 // Depends on streams (file reading) and the debug trace. State: the pair table and the
 // configured values below.
 #pragma once
@@ -22,6 +23,9 @@ constexpr int SCALE_NONE = 0;
 constexpr int SCALE_SHRINK = 1;
 constexpr int SCALE_GROW = 2;
 
+// The atlas written beside each sheet file, if any.
+enum class AtlasFormat { None, Json };
+
 // Pair table: positions 1 .. setting_count are used, position 0 never.
 extern std::vector<String> setting_keys;
 extern std::vector<String> setting_values;
@@ -36,6 +40,8 @@ extern int scale_mode;
 extern String output_name;
 extern std::optional<int> random_seed;  // from "Seed" / "Random Seed"; none: use the clock
 extern TRenderer renderer;               // from "Renderer": "OpenGL", else Software
+extern AtlasFormat atlas_format;        // from "Atlas" / "Atlas File"
+extern bool split_sprites;              // from "Split" / "Sprite Files": a PNG per cell
 
 // A settings file that exists but cannot be read, or a value the program cannot work with.
 // what() is the one line shown to the user.
@@ -60,6 +66,6 @@ int ParseInt(const String& text);
 String CleanOutputName(const String& name);
 
 // Creates the pair table, LoadSettings, the six lookups in order, the output-name cleaning
-// and the seed lookup; then refuses sizes the program cannot work with. Raises
-// TSettingsError (before any window opens) for an unreadable file or an unusable value.
+// and the seed, atlas and split lookups; then refuses sizes the program cannot work with.
+// Raises TSettingsError (before any window opens) for an unreadable file or an unusable value.
 void ReadSheetSettings();

@@ -40,12 +40,17 @@ void SetKeyColour() {
   SetColor((key_colour >> 16) & 0xFF, (key_colour >> 8) & 0xFF, key_colour & 0xFF);
 }
 
-// Names of the files just written, for the no-display message.
+// The files just written, for the no-display message: sheets and atlases by name, the
+// single-sprite files (there may be thousands) by their number.
 std::string WrittenList() {
   std::string list;
   for (const String& name : WrittenSheetFiles()) {
     if (!list.empty()) list += ", ";
     list += QuotedName(name);
+  }
+  if (const int sprites = WrittenSpriteFileCount()) {
+    if (!list.empty()) list += " and ";
+    list += std::to_string(sprites) + (sprites == 1 ? " sprite file" : " sprite files");
   }
   return list.empty() ? std::string("none") : list;
 }

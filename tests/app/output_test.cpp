@@ -38,6 +38,8 @@ class OutputTest : public ::testing::Test {
   void SetUp() override {
     output_name = u"Out";
     scale_mode = SCALE_NONE;
+    atlas_format = AtlasFormat::None;  // a plain run: the sheet files only
+    split_sprites = false;
   }
   ScratchDir dir;
 };

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
 
 #include "app/settings.h"
 #include "runtime/text.h"
@@ -218,6 +219,24 @@ TEST(SettingsValues, ScaleWords) {
     WriteSettings(line);
     ReadSheetSettings();
     EXPECT_EQ(scale_mode, expected) << line;
+  }
+}
+
+TEST(SettingsValues, AtlasAndSplitWords) {
+  TempDir dir;
+  const std::tuple<const char*, AtlasFormat, bool> cases[] = {
+      {"", AtlasFormat::None, false},
+      {"Atlas=json\nSplit=True", AtlasFormat::Json, true},
+      {"Atlas File = TRUE\nSprite Files=true", AtlasFormat::Json, true},
+      {"atlas=Json\nSPLIT=tRUE", AtlasFormat::Json, true},
+      {"Atlas=yes\nSplit=json", AtlasFormat::None, false},
+      {"Atlas=JSON!\nSplit=1", AtlasFormat::None, false},
+  };
+  for (const auto& [lines, atlas, split] : cases) {
+    WriteSettings(lines);
+    ReadSheetSettings();
+    EXPECT_EQ(atlas_format, atlas) << lines;
+    EXPECT_EQ(split_sprites, split) << lines;
   }
 }
 

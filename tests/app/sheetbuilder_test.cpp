@@ -1,7 +1,8 @@
 // Program flow through the recording 2D driver: the order of operations per cell, the grid
 // and its strips, the seeding with the warm-up draws, the refusal of unusable settings before
-// any window, and the closing message drawn after the grab.
+// any window, the closing message drawn after the grab, and the no-display line.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>  // for std::find, std::find_if
 #include <string>
@@ -248,6 +249,22 @@ TEST_F(SheetBuilderTest, WithoutADisplayTheWrittenFilesAreNamedAndTheRunEnds) {
       << messages;
   EXPECT_EQ(dir.Files(),
             (std::vector<std::string>{"s-hd.png", "s-hd2.png", "s.png", "settings.ini"}));
+}
+
+TEST_F(SheetBuilderTest, WithoutADisplaySpriteFilesAreCountedAndAllTakeTheCleanedName) {
+  dir.Write("settings.ini",
+            "Sheet Width=64\nSheet Height=40\nSize=32\nOutput=my:gems?\nAtlas=json\nSplit=true\n");
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(RunSheetBuilder(), 0);
+  const std::string messages = testing::internal::GetCapturedStderr();
+  EXPECT_NE(messages.find("wrote \"my_gems_.png\", \"my_gems_.json\" and 2 sprite files\n"),
+            std::string::npos)
+      << messages;
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"my_gems_-000.png", "my_gems_-001.png",
+                                                   "my_gems_.json", "my_gems_.png",
+                                                   "settings.ini"}));
+  const std::vector<uint8_t> atlas = ReadBytes(dir / "my_gems_.json");
+  EXPECT_EQ(nlohmann::json::parse(atlas.begin(), atlas.end())["meta"]["image"], "my_gems_.png");
 }
 
 TEST_F(SheetBuilderTest, ClosingMessageSitsFourteenPixelsAboveTheBottomAfterTheGrab) {
