@@ -5,15 +5,7 @@
 // thread wakes it once there is enough to do.
 #include "draw2d/soft/rasterqueue.h"
 
-namespace {
-
-// Runs one command against the raster thread's target and clip.
-struct TExecutor {
-  TRasterSurface surface;
-  TRasterClip clip;
-
-  // Returns the number of slots the command used.
-  uint32_t Run(const TRasterCommand& command, const TRasterPayload* payload) {
+uint32_t TRasterExecutor::Run(const TRasterCommand& command, const TRasterPayload* payload) {
     TRasterPaint paint;
     for (int i = 0; i < 4; ++i) paint.rgba[i] = command.rgba[i];
     paint.blend = command.blend;
@@ -45,10 +37,7 @@ struct TExecutor {
         return 2;
     }
     return 1;
-  }
-};
-
-}  // namespace
+}
 
 void TRasterQueue::WaitForSpace(uint32_t count) {
   Publish(true);
@@ -110,7 +99,7 @@ void TRasterQueue::Stop() {
 }
 
 void TRasterQueue::Run() {
-  TExecutor executor;
+  TRasterExecutor& executor = executor_;
   uint32_t tail = consumed_.load(std::memory_order_relaxed);
   for (;;) {
     uint32_t available = published_.load(std::memory_order_acquire);

@@ -54,6 +54,14 @@ struct TRasterPayload {
 static_assert(sizeof(TRasterCommand) == 32 && sizeof(TRasterPayload) == 32,
               "a command is one 32-byte slot");
 
+// The raster thread's side: the target and clip in force, and the running of a command.
+struct TRasterExecutor {
+  TRasterSurface surface;
+  TRasterClip clip;
+  // Runs one command; returns the slots it used (2 with a payload).
+  uint32_t Run(const TRasterCommand& command, const TRasterPayload* payload);
+};
+
 class TRasterQueue {
  public:
   static constexpr uint32_t kCapacity = 8192;
@@ -114,6 +122,8 @@ class TRasterQueue {
   void Run();
 
   alignas(64) Slot slots_[kCapacity];
+  // Raster thread only (kept across a stop, so a new thread draws where the last one did).
+  TRasterExecutor executor_;
   // Main thread only.
   uint32_t head_ = 0;            // slots recorded
   uint32_t published_head_ = 0;  // slots handed over
