@@ -171,18 +171,13 @@ inline float Floor(float value) {
   return truncated > value ? truncated - 1.0f : truncated;
 }
 
-// Floor of n / d for d > 0, exactly: the quotient is first estimated in double precision
-// (within one of the truth for the magnitudes here), then corrected by its remainder.
+// Floor of n / d for d > 0, with the remainder (0 <= remainder < d).
 inline int64_t FloorDiv(int64_t n, int64_t d, int64_t& remainder) {
-  int64_t q = static_cast<int64_t>(static_cast<double>(n) / static_cast<double>(d));
+  int64_t q = n / d;
   remainder = n - q * d;
-  while (remainder < 0) {
+  if (remainder < 0) {
     --q;
     remainder += d;
-  }
-  while (remainder >= d) {
-    ++q;
-    remainder -= d;
   }
   return q;
 }
