@@ -1,7 +1,8 @@
 // Raster queue: drawing commands recorded by the main thread into a bounded ring and
 // executed in order by one raster thread, so that rasterising overlaps the main thread's
 // own work (and its sleeps) the way a GPU overlaps the CPU.
-// The ring holds kCapacity slots of 32 bytes (256 KiB) and nothing is allocated per
+// The ring holds kCapacity slots of 32 bytes (2 MiB: the commands between two facet
+// boundaries of a sprite, so the recorder rarely waits) and nothing is allocated per
 // command; a full ring makes the recording thread wait. Everything the commands point at
 // (the target's pixels, textures) must stay alive until the commands have run: Drain is
 // the point after which nothing recorded before is still pending.
@@ -64,12 +65,20 @@ struct TRasterExecutor {
 
 class TRasterQueue {
  public:
-  static constexpr uint32_t kCapacity = 8192;
+  static constexpr uint32_t kCapacity = 65536;
 
   TRasterQueue() = default;
   TRasterQueue(const TRasterQueue&) = delete;
   TRasterQueue& operator=(const TRasterQueue&) = delete;
   ~TRasterQueue() { Stop(); }
+
+  // The slot the next command is written into (waits while the ring is full); Commit
+  // records it.
+  TRasterCommand& Begin() {
+    Reserve(1);
+    return slots_[head_ & kMask].command;
+  }
+  void Commit() { Advance(1); }
 
   // Records a command (two slots with its payload); waits while the ring is full.
   void Push(const TRasterCommand& command) {

@@ -10,6 +10,7 @@
 #include "draw2d/soft/softvex2d.h"
 
 #include <algorithm>  // for std::min, std::max
+#include <chrono>
 #include <cmath>      // for std::floor, std::isfinite
 #include <cstring>    // for std::memcpy
 
@@ -28,8 +29,15 @@ constexpr int kMaxLineWidth = 255;
 // The mask blend draws a flat colour whose alpha byte is at least this (alpha 0.5).
 constexpr uint8_t kMaskAlpha = 128;
 
+using Clock = std::chrono::steady_clock;
+
 class TSoftVex2DDriver;
 TSoftVex2DDriver* the_driver = nullptr;
+TSoftVex2DStats stats;
+
+double Milliseconds(Clock::duration duration) {
+  return std::chrono::duration<double, std::milli>(duration).count();
+}
 
 bool TextureSideFits(int width, int height) {
   return width <= kMaxTextureSide && height <= kMaxTextureSide;
@@ -99,24 +107,38 @@ class TSoftVex2DDriver : public TVex2DDriver {
   }
 
   int Flip(int sync) override {
-    if (current_ && current_->Visible()) {
-      queue_.Drain();
-      NoteDamage();
-      if (damage_.x1 > damage_.x0 && current_->_graphics) {
-        SoftGraphicsDamage(*current_->_graphics, damage_.x0, damage_.y0,
-                           damage_.x1 - damage_.x0, damage_.y1 - damage_.y0);
-      }
+    if (!current_ || !current_->Visible()) {
+      damage_ = {};
+      drew_ = false;
+      return SoftGraphicsDriver()->Flip(sync);
+    }
+    const auto start = Clock::now();
+    queue_.Drain();
+    const auto drained = Clock::now();
+    NoteDamage();
+    if (damage_.x1 > damage_.x0 && current_->_graphics) {
+      SoftGraphicsDamage(*current_->_graphics, damage_.x0, damage_.y0, damage_.x1 - damage_.x0,
+                         damage_.y1 - damage_.y0);
     }
     damage_ = {};
-    drew_ = false;
-    return SoftGraphicsDriver()->Flip(sync);
+    const int result = SoftGraphicsDriver()->Flip(sync);
+    ++stats.presents;
+    stats.wait_ms += Milliseconds(drained - start);
+    stats.show_ms += Milliseconds(Clock::now() - drained);
+    return result;
   }
 
   Ref<TImageFrame> CreateFrameFromPixmap(const Ref<TPixmap>& pixmap, int flags) override;
 
   // --- state
-  void SetBlend(int mode) override { blend_ = RasterBlendFor(mode); }
-  void SetAlpha(float alpha) override { rgba_[3] = AlphaByte(alpha); }
+  void SetBlend(int mode) override {
+    blend_ = RasterBlendFor(mode);
+    UpdatePaint();
+  }
+  void SetAlpha(float alpha) override {
+    rgba_[3] = AlphaByte(alpha);
+    UpdatePaint();
+  }
 
   void SetColor(int red, int green, int blue) override {
     rgba_[0] = ColourByte(red);
@@ -164,18 +186,21 @@ class TSoftVex2DDriver : public TVex2DDriver {
   }
 
   // --- shapes
+  // Note: these two run for every line of a sprite; they write straight into the ring.
   void Plot(float x, float y) override {
-    TRasterCommand command = Command(TRasterOp::Point);
+    if (!paints_) return;
+    TRasterCommand& command = Start(TRasterOp::Point);
     Device(static_cast<float>(x + kPixelCentre), static_cast<float>(y + kPixelCentre),
            command.xy);
-    Record(command);
+    Finish();
   }
 
   void DrawLine(float x0, float y0, float x1, float y1, float tx, float ty) override {
-    TRasterCommand command = Command(TRasterOp::Line);
+    if (!paints_) return;
+    TRasterCommand& command = Start(TRasterOp::Line);
     Vertex(x0, y0, tx, ty, kPixelCentre, command.xy);
     Vertex(x1, y1, tx, ty, kPixelCentre, command.xy + 2);
-    Record(command);
+    Finish();
   }
 
   void DrawRect(float x0, float y0, float x1, float y1, float tx, float ty) override {
@@ -316,6 +341,7 @@ class TSoftVex2DDriver : public TVex2DDriver {
     transform_ = {};
     rgba_[0] = rgba_[1] = rgba_[2] = rgba_[3] = 255;
     blend_ = TRasterBlend::Solid;
+    UpdatePaint();
     line_width_ = 1;
     scale_x_ = scale_y_ = 1.0;
     scaled_ = false;
@@ -336,14 +362,34 @@ class TSoftVex2DDriver : public TVex2DDriver {
     return command;
   }
 
-  // Records a shape, unless its paint cannot change a pixel: alpha 0 blended or added
+  // Whether flat shapes in the current paint can change a pixel: alpha 0 blended or added
   // leaves every pixel as it is (the sprite's faintest lines are such), and the mask blend
-  // discards a flat colour with alpha below one half.
+  // discards a flat colour with alpha below one half. Such shapes are not recorded.
+  void UpdatePaint() {
+    paints_ = !(((blend_ == TRasterBlend::Alpha || blend_ == TRasterBlend::Additive) &&
+                 rgba_[3] == 0) ||
+                (blend_ == TRasterBlend::Mask && rgba_[3] < kMaskAlpha));
+  }
+
+  // A command with the current paint in the ring's next slot; Finish records it.
+  TRasterCommand& Start(TRasterOp op) {
+    TRasterCommand& command = queue_.Begin();
+    command.op = op;
+    command.blend = blend_;
+    command.width = static_cast<uint8_t>(line_width_);
+    command.unused = 0;
+    std::memcpy(command.rgba, rgba_, 4);
+    return command;
+  }
+
+  void Finish() {
+    queue_.Commit();
+    drew_ = true;
+  }
+
+  // Records a flat shape unless its paint cannot change a pixel.
   void Record(const TRasterCommand& command) {
-    const bool invisible =
-        ((blend_ == TRasterBlend::Alpha || blend_ == TRasterBlend::Additive) && rgba_[3] == 0) ||
-        (blend_ == TRasterBlend::Mask && rgba_[3] < kMaskAlpha);
-    if (invisible) return;
+    if (!paints_) return;
     queue_.Push(command);
     drew_ = true;
   }
@@ -398,6 +444,7 @@ class TSoftVex2DDriver : public TVex2DDriver {
   uint8_t rgba_[4] = {255, 255, 255, 255};
   uint8_t clear_rgba_[4] = {0, 0, 0, 255};
   TRasterBlend blend_ = TRasterBlend::Solid;
+  bool paints_ = true;  // see UpdatePaint
   int line_width_ = 1;
   double scale_x_ = 1.0, scale_y_ = 1.0;
   bool scaled_ = false;
@@ -451,6 +498,8 @@ void TSoftImageFrame::Draw(float x0, float y0, float x1, float y1, float tx, flo
 }
 
 }  // namespace
+
+const TSoftVex2DStats& SoftVex2DStats() { return stats; }
 
 TVex2DDriver* SoftVex2DDriver() {
   // Driver singletons live for the whole process.

@@ -13,5 +13,14 @@
 // The software 2D driver singleton.
 TVex2DDriver* SoftVex2DDriver();
 
+// What presenting a visible window has cost so far (for benchmarks): the presentations,
+// and the milliseconds spent in them waiting for the raster thread and showing pixels.
+struct TSoftVex2DStats {
+  int presents = 0;
+  double wait_ms = 0;
+  double show_ms = 0;
+};
+const TSoftVex2DStats& SoftVex2DStats();
+
 // Starts the software 2D module: selects the driver with default flags 2. Runs once.
 void StartSoftVex2D();
