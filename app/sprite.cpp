@@ -108,10 +108,12 @@ void TakeBaseColour(SpriteShape& shape) {
       static_cast<float>(kHueBase + Sin(m + 240) * kHueAmplitude)));
 }
 
-// X of a ring point: the horizontal projection of angle `a` on radius `q` around the cell's
-// centre line, passed on as a single-precision coordinate.
-inline float RingX(int half, double a, float q) {
-  return static_cast<float>(half + Cos(a) * q * half);
+// X of a ring point: the horizontal projection, cos_a the cosine of its angle, of radius `q`
+// around the cell's centre line, passed on as a single-precision coordinate.
+// Note: callers work each cosine out once and share it between the lines that use the
+// same angle; the value is the same, so are the lines.
+inline float RingX(int half, double cos_a, float q) {
+  return static_cast<float>(half + cos_a * q * half);
 }
 
 // The two sweeps of 3601 steps with their facet boundaries.
@@ -139,6 +141,9 @@ void Sweep(const SpriteShape& shape) {
       }
       const double sweep_angle = double{sweep_step} / 10;
       const double theta = shape.start_angle + sweep_angle;
+      const double lattice = theta + shape.lattice_offset;
+      const double cos_theta = Cos(theta);
+      const double cos_lattice = Cos(lattice);
 
       for (int j = 1; j <= segments; ++j) {
         const double shade = shape.ring_shade[j];
@@ -156,19 +161,20 @@ void Sweep(const SpriteShape& shape) {
         const float twist = shape.ring_twist[j];
         const float y1 = static_cast<float>(cell_height * double{shape.ring_level[j]});
         const float y2 = static_cast<float>(cell_height * double{shape.ring_level[j + 1]});
-        const double lattice = theta + shape.lattice_offset;
 
-        DrawLine(RingX(half, theta, top_radius), y1,
-                 RingX(half, theta + twist, bottom_radius), y2, 1);
+        DrawLine(RingX(half, cos_theta, top_radius), y1,
+                 RingX(half, Cos(theta + twist), bottom_radius), y2, 1);
         // The twist runs the other way on the lattice line.
-        DrawLine(RingX(half, lattice, top_radius), y1,
-                 RingX(half, shape.start_angle + (sweep_angle - twist) + shape.lattice_offset,
+        DrawLine(RingX(half, cos_lattice, top_radius), y1,
+                 RingX(half,
+                       Cos(shape.start_angle + (sweep_angle - twist) + shape.lattice_offset),
                        bottom_radius),
                  y2, 1);
         SetAlpha(static_cast<float>(GetAlpha() * kStraightAlphaFactor));
-        DrawLine(RingX(half, theta, top_radius), y1, RingX(half, theta, bottom_radius), y2, 1);
-        DrawLine(RingX(half, lattice, top_radius), y1, RingX(half, lattice, bottom_radius), y2,
-                 1);
+        DrawLine(RingX(half, cos_theta, top_radius), y1, RingX(half, cos_theta, bottom_radius),
+                 y2, 1);
+        DrawLine(RingX(half, cos_lattice, top_radius), y1,
+                 RingX(half, cos_lattice, bottom_radius), y2, 1);
 
         if (KeyHitCount(kEscapeKey) != 0) ExitProgram(0);
       }
