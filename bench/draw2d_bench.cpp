@@ -1,6 +1,8 @@
 // 2D drawing throughput: one sprite's worth of faint lines through the OpenGL 2D driver
-// off-screen (Mesa's software renderer when there is no display), the same calls through a
-// driver that draws nothing (the front end's own cost), and the closing message as text.
+// off-screen (Mesa's software renderer when there is no display), through the software 2D
+// driver (recording on this thread, rasterising on its own), through the rasteriser alone,
+// the same calls through a driver that draws nothing (the front end's own cost), and the
+// closing message as text.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>  // for unsetenv
@@ -9,6 +11,8 @@
 #include "bench/null_driver.h"
 #include "draw2d/draw2d.h"
 #include "draw2d/gl/glvex2d.h"
+#include "draw2d/soft/raster.h"
+#include "draw2d/soft/softvex2d.h"
 #include "graphics/graphics.h"
 
 namespace {
@@ -52,6 +56,7 @@ void DrawSpriteLines() {
 void OpenSpriteCell(TGraphicsDriver* driver) {
   unsetenv("DISPLAY");
   StartGLVex2D();
+  StartSoftVex2D();
   SelectGraphicsDriver(driver, 2);
   OpenGraphics(kCell * 4, kCell * 4, 0, 0, 0);
   SetViewport(kCell, kCell, kCell, kCell);
@@ -72,6 +77,41 @@ void BM_SpriteLinesThroughGL(benchmark::State& state) {
 }
 // Wall-clock time: the software renderer rasterises on worker threads of its own.
 BENCHMARK(BM_SpriteLinesThroughGL)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_SpriteLinesThroughSoftware(benchmark::State& state) {
+  OpenSpriteCell(SoftVex2DDriver());
+  for (auto _ : state) {
+    DrawSpriteLines();
+    // Reading a pixel back waits until the raster thread has drawn everything.
+    benchmark::DoNotOptimize(GrabPixmap(kCell, kCell, 1, 1));
+  }
+  state.SetItemsProcessed(state.iterations() * kLinesPerSprite);
+}
+BENCHMARK(BM_SpriteLinesThroughSoftware)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The rasteriser alone on the same lines (with their closing pixels), on this thread.
+void BM_SpriteLinesRasteriserOnly(benchmark::State& state) {
+  std::vector<uint8_t> pixels(kCell * 4 * kCell * 4 * 4);
+  const TRasterSurface surface{pixels.data(), kCell * 4 * 4, kCell * 4, kCell * 4};
+  const TRasterClip clip = ClipToSurface(surface, kCell, kCell, kCell, kCell);
+  TRasterPaint paint;
+  paint.rgba[0] = 200, paint.rgba[1] = 120, paint.rgba[2] = 60, paint.rgba[3] = 1;
+  paint.blend = TRasterBlend::Alpha;
+  const std::vector<Line>& lines = SpriteLines();
+  constexpr float kCentre = kCell + 0.5f;  // the cell's origin and the pixel-centre offset
+  for (auto _ : state) {
+    for (int i = 0; i < kLinesPerSprite; ++i) {
+      const Line& l = lines[i];
+      const int width = 1 + (i / 1000) % 4;
+      RasterLine(surface, clip, paint, l.x0 + kCentre, l.y0 + kCentre, l.x1 + kCentre,
+                 l.y1 + kCentre, width);
+      RasterPoint(surface, clip, paint, l.x1 + kCentre, l.y1 + kCentre);
+    }
+    benchmark::DoNotOptimize(pixels.data());
+  }
+  state.SetItemsProcessed(state.iterations() * kLinesPerSprite);
+}
+BENCHMARK(BM_SpriteLinesRasteriserOnly)->Unit(benchmark::kMillisecond);
 
 void BM_SpriteLinesFrontEndOnly(benchmark::State& state) {
   static TNullDriver null_driver;

@@ -21,6 +21,15 @@ class TImageFrame : public Object {
 };
 
 // A 2D render driver is itself a graphics driver whose contexts are TVex2DGraphics.
+// What the front end relies on:
+// - CreateGraphics and AttachGraphics wrap the platform context they obtain with
+//   TVex2DGraphics::Create and return the wrapper (null when there is no platform context).
+// - SetGraphics(null) calls TVex2DGraphics::ClearCurrent. SetGraphics(g) makes g's platform
+//   context current, resets the driver's device state and then calls g.MakeCurrent(), which
+//   makes g the 2D layer's current context and replays its drawing state into the driver:
+//   the driver, not the graphics module, is what makes a 2D context current.
+// - Drawing between two Flips accumulates: Flip presents it and keeps it, and GrabPixmap
+//   reads everything drawn before it, whenever the driver actually draws.
 class TVex2DDriver : public TGraphicsDriver {
  public:
   virtual Ref<TImageFrame> CreateFrameFromPixmap(const Ref<TPixmap>& pixmap, int flags) = 0;
