@@ -16,6 +16,9 @@ namespace {
 
 constexpr int kModeTableSize = 1024;
 constexpr int kBytesPerPixel = 4;
+// The largest buffer a software context takes: what one pixmap can hold (2^31 - 1 bytes),
+// since a drawing that could never be read back is of no use.
+constexpr int64_t kMaxBufferBytes = 2147483647;
 
 struct FreeDeleter {
   void operator()(uint8_t* pixels) const { std::free(pixels); }
@@ -113,6 +116,7 @@ class TSoftGraphicsDriver : public TGraphicsDriver {
 
   Ref<TGraphics> CreateGraphics(int width, int height, int depth, int hertz,
                                 int flags) override {
+    if (int64_t{width} * height * kBytesPerPixel > kMaxBufferBytes) return nullptr;
     GLContextRecord* record = GLContextCreateSoftware(width, height, depth, hertz, flags);
     if (!record) return nullptr;
     return std::make_shared<TSoftGraphics>(record);

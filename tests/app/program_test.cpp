@@ -286,6 +286,23 @@ TEST_F(ProgramTest, AFullDiskLeavesNoFileAndEndsWithStatusOne) {
   EXPECT_EQ(dir.Files(), std::vector<std::string>{"settings.ini"});
 }
 
+TEST_F(ProgramTest, ADisplayThatDoesNotAnswerCountsAsNoDisplay) {
+  // A display number with no server behind it (no socket, no lock file).
+  int number = 170 + static_cast<int>(getpid() % 500);
+  while (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number)) ||
+         std::filesystem::exists("/tmp/.X" + std::to_string(number) + "-lock")) {
+    ++number;
+  }
+  dir.Write("settings.ini", "Sheet Width=64\nSheet Height=32\nSize=32\nSeed=3\n");
+  std::string display(1, ':');  // built by appending: g++ 12 warns falsely on ":" + text
+  display += std::to_string(number);
+  Program program(dir.path, display);
+  // It ends by itself, as a run without a display does, instead of waiting for a key.
+  EXPECT_EQ(program.Wait(60s), 0);
+  EXPECT_NE(program.Stderr().find("No display found"), std::string::npos) << program.Stderr();
+  EXPECT_EQ(ReadPngHeader(dir / "Out.png").width, 64u);
+}
+
 // A virtual X server for the tests that press keys; skipped when Xvfb or xdotool is missing.
 class KeyboardTest : public ProgramTest {
  protected:
