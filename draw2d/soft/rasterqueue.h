@@ -23,6 +23,7 @@ enum class TRasterOp : uint8_t {
   Clear,             // clear the clip rectangle to rgba
   Point,             // xy[0], xy[1]
   Line,              // xy[0..3], `width`
+  LineAndPoint,      // a Line, then a Point at xy[4], xy[5]
   Triangle,          // xy[0..5]
   TexturedTriangle,  // xy[0..5]; the next slot is a TRasterPayload
 };

@@ -113,7 +113,7 @@ class TSoftVex2DDriver : public TVex2DDriver {
       return SoftGraphicsDriver()->Flip(sync);
     }
     const auto start = Clock::now();
-    queue_.Drain();
+    Queue().Drain();
     const auto drained = Clock::now();
     NoteDamage();
     if (damage_.x1 > damage_.x0 && current_->_graphics) {
@@ -163,7 +163,7 @@ class TSoftVex2DDriver : public TVex2DDriver {
     command.rect[1] = clip_.y0;
     command.rect[2] = clip_.x1;
     command.rect[3] = clip_.y1;
-    queue_.Push(command);
+    Queue().Push(command);
   }
 
   void SetTransform(float ix, float iy, float jx, float jy) override {
@@ -181,7 +181,7 @@ class TSoftVex2DDriver : public TVex2DDriver {
   void Cls() override {
     TRasterCommand command = Command(TRasterOp::Clear);
     std::memcpy(command.rgba, clear_rgba_, 4);
-    queue_.Push(command);
+    Queue().Push(command);
     drew_ = true;
   }
 
@@ -189,9 +189,22 @@ class TSoftVex2DDriver : public TVex2DDriver {
   // Note: these two run for every line of a sprite; they write straight into the ring.
   void Plot(float x, float y) override {
     if (!paints_) return;
-    TRasterCommand& command = Start(TRasterOp::Point);
+    float position[2];
     Device(static_cast<float>(x + kPixelCentre), static_cast<float>(y + kPixelCentre),
-           command.xy);
+           position);
+    // The front end plots a line's closing pixel right after the line: both go in one
+    // command when the paint is the same.
+    if (open_line_ && open_line_->blend == blend_ &&
+        std::memcmp(open_line_->rgba, rgba_, 4) == 0) {
+      open_line_->op = TRasterOp::LineAndPoint;
+      open_line_->xy[4] = position[0];
+      open_line_->xy[5] = position[1];
+      Queue();  // records it
+      return;
+    }
+    TRasterCommand& command = Start(TRasterOp::Point);
+    command.xy[0] = position[0];
+    command.xy[1] = position[1];
     Finish();
   }
 
@@ -200,7 +213,10 @@ class TSoftVex2DDriver : public TVex2DDriver {
     TRasterCommand& command = Start(TRasterOp::Line);
     Vertex(x0, y0, tx, ty, kPixelCentre, command.xy);
     Vertex(x1, y1, tx, ty, kPixelCentre, command.xy + 2);
-    Finish();
+    // Left open for its closing pixel (see Plot); anything else that uses the ring records
+    // it first.
+    open_line_ = &command;
+    drew_ = true;
   }
 
   void DrawRect(float x0, float y0, float x1, float y1, float tx, float ty) override {
@@ -249,7 +265,7 @@ class TSoftVex2DDriver : public TVex2DDriver {
     Ref<TPixmap> source = pixmap;
     if (source->format != PIXFMT_RGBA32) source = source->Convert(PIXFMT_RGBA32);
     // Note: copied here, on the recording thread, once what was recorded before has run.
-    queue_.Drain();
+    Queue().Drain();
     RasterCopy(surface_, clip_, source->pixels, source->pitch, source->width, source->height,
                x, y);
     drew_ = true;
@@ -258,7 +274,7 @@ class TSoftVex2DDriver : public TVex2DDriver {
   Ref<TPixmap> GrabPixmap(int x, int y, int width, int height) override {
     Ref<TPixmap> grabbed = TPixmap::Create(width, height, PIXFMT_RGBA32, 4);
     if (!grabbed->pixels) return grabbed;
-    queue_.Drain();
+    Queue().Drain();
     grabbed->ClearPixels(0);
     const int x0 = std::max(x, 0), y0 = std::max(y, 0);
     const int x1 = static_cast<int>(std::min<int64_t>(int64_t{x} + width, surface_.width));
@@ -300,7 +316,7 @@ class TSoftVex2DDriver : public TVex2DDriver {
         payload.st[2 * k + 1] = st[2 * triangle[k] + 1];
       }
       payload.texture = &texture;
-      queue_.Push(command, payload);
+      Queue().Push(command, payload);
       drew_ = true;
     }
   }
@@ -316,13 +332,13 @@ class TSoftVex2DDriver : public TVex2DDriver {
   // instead, since nobody will see them.
   void FinishQueued() {
     if (ExitInProgress()) {
-      queue_.Drop();
+      Queue().Drop();
     } else {
-      queue_.Drain();
+      Queue().Drain();
     }
   }
 
-  TRasterQueue& queue() { return queue_; }
+  TRasterQueue& queue() { return Queue(); }
 
  private:
   Ref<TGraphics> Wrap(Ref<TGraphics> context) {
@@ -349,7 +365,7 @@ class TSoftVex2DDriver : public TVex2DDriver {
     drew_ = false;
     TRasterCommand command = Command(TRasterOp::Target);
     command.target = {surface_.pixels, surface_.pitch, surface_.width, surface_.height};
-    queue_.Push(command);
+    Queue().Push(command);
   }
 
   TRasterCommand Command(TRasterOp op) const {
@@ -371,9 +387,18 @@ class TSoftVex2DDriver : public TVex2DDriver {
                 (blend_ == TRasterBlend::Mask && rgba_[3] < kMaskAlpha));
   }
 
+  // The ring, once a line left open for its closing pixel is recorded.
+  TRasterQueue& Queue() {
+    if (open_line_) {
+      queue_.Commit();
+      open_line_ = nullptr;
+    }
+    return queue_;
+  }
+
   // A command with the current paint in the ring's next slot; Finish records it.
   TRasterCommand& Start(TRasterOp op) {
-    TRasterCommand& command = queue_.Begin();
+    TRasterCommand& command = Queue().Begin();
     command.op = op;
     command.blend = blend_;
     command.width = static_cast<uint8_t>(line_width_);
@@ -390,7 +415,7 @@ class TSoftVex2DDriver : public TVex2DDriver {
   // Records a flat shape unless its paint cannot change a pixel.
   void Record(const TRasterCommand& command) {
     if (!paints_) return;
-    queue_.Push(command);
+    Queue().Push(command);
     drew_ = true;
   }
 
@@ -437,6 +462,7 @@ class TSoftVex2DDriver : public TVex2DDriver {
   }
 
   TRasterQueue queue_;
+  TRasterCommand* open_line_ = nullptr;  // see DrawLine
   TVex2DGraphics* current_ = nullptr;
   TRasterSurface surface_;
   TRasterClip clip_;
