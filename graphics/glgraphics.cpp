@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr int kModeTableSize = 1024;
 constexpr int kDefaultGLFlags = GRAPHICS_BACKBUFFER;
 
 }  // namespace
@@ -38,15 +37,7 @@ class TGLGraphics : public TGraphics {
 
 class TGLGraphicsDriver : public TGraphicsDriver {
  public:
-  std::vector<TGraphicsMode> GraphicsModes() override {
-    static int table[kModeTableSize * 4];
-    int count = GLContextEnumModes(table, kModeTableSize);
-    std::vector<TGraphicsMode> modes(count);
-    for (int i = 0; i < count; ++i) {
-      modes[i] = {table[i * 4], table[i * 4 + 1], table[i * 4 + 2], table[i * 4 + 3]};
-    }
-    return modes;
-  }
+  std::vector<TGraphicsMode> GraphicsModes() override { return DisplayGraphicsModes(); }
   Ref<TGraphics> AttachGraphics(int widget, int flags) override {
     GLContextRecord* record = GLContextAttach(widget, flags);
     if (!record) return nullptr;

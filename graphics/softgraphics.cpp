@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr int kModeTableSize = 1024;
 constexpr int kBytesPerPixel = 4;
 // The largest buffer a software context takes: what one pixmap can hold (2^31 - 1 bytes),
 // since a drawing that could never be read back is of no use.
@@ -98,15 +97,7 @@ TSoftGraphics* current = nullptr;
 
 class TSoftGraphicsDriver : public TGraphicsDriver {
  public:
-  std::vector<TGraphicsMode> GraphicsModes() override {
-    static int table[kModeTableSize * 4];
-    const int count = GLContextEnumModes(table, kModeTableSize);
-    std::vector<TGraphicsMode> modes(count);
-    for (int i = 0; i < count; ++i) {
-      modes[i] = {table[i * 4], table[i * 4 + 1], table[i * 4 + 2], table[i * 4 + 3]};
-    }
-    return modes;
-  }
+  std::vector<TGraphicsMode> GraphicsModes() override { return DisplayGraphicsModes(); }
 
   Ref<TGraphics> AttachGraphics(int widget, int flags) override {
     GLContextRecord* record = GLContextAttachSoftware(widget, flags);

@@ -368,13 +368,18 @@ class TSoftVex2DDriver : public TVex2DDriver {
     Queue().Push(command);
   }
 
-  TRasterCommand Command(TRasterOp op) const {
-    TRasterCommand command;
+  // The operation and the current paint, in a command's head.
+  void Paint(TRasterCommand& command, TRasterOp op) const {
     command.op = op;
     command.blend = blend_;
     command.width = static_cast<uint8_t>(line_width_);
     command.unused = 0;
     std::memcpy(command.rgba, rgba_, 4);
+  }
+
+  TRasterCommand Command(TRasterOp op) const {
+    TRasterCommand command;
+    Paint(command, op);
     return command;
   }
 
@@ -399,11 +404,7 @@ class TSoftVex2DDriver : public TVex2DDriver {
   // A command with the current paint in the ring's next slot; Finish records it.
   TRasterCommand& Start(TRasterOp op) {
     TRasterCommand& command = Queue().Begin();
-    command.op = op;
-    command.blend = blend_;
-    command.width = static_cast<uint8_t>(line_width_);
-    command.unused = 0;
-    std::memcpy(command.rgba, rgba_, 4);
+    Paint(command, op);
     return command;
   }
 

@@ -6,6 +6,9 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
+
+#include "graphics/graphics.h"  // for TGraphicsMode
 
 struct SDL_Window;
 union SDL_Event;
@@ -67,6 +70,9 @@ void GLContextSetSwapInterval(int interval);
 // Fills up to `capacity` entries of width, height, bits per pixel, refresh rate; returns
 // the count. Modes under 16 bits per pixel are skipped.
 int GLContextEnumModes(int* table, int capacity);
+// The display's modes through GLContextEnumModes, as graphics modes (for every driver that
+// makes windows on this layer).
+std::vector<TGraphicsMode> DisplayGraphicsModes();
 GLContextRecord* GLContextCurrent();
 // The listed record whose window has this SDL window id, or null.
 GLContextRecord* GLContextForWindowId(unsigned window_id);
