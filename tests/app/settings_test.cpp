@@ -240,6 +240,23 @@ TEST(SettingsValues, AtlasAndSplitWords) {
   }
 }
 
+TEST(SettingsValues, RendererWords) {
+  TempDir dir;
+  const std::pair<const char*, TRenderer> cases[] = {
+      {"", TRenderer::Software},
+      {"Renderer=OpenGL", TRenderer::OpenGL},
+      {"renderer = opengl ", TRenderer::OpenGL},
+      {"Renderer=Software", TRenderer::Software},
+      {"Renderer=Vulkan", TRenderer::Software},  // an unknown word keeps the default
+      {"Renderer=OpenGL\nRenderer=GL", TRenderer::Software},
+  };
+  for (const auto& [lines, expected] : cases) {
+    WriteSettings(lines);
+    ReadSheetSettings();
+    EXPECT_EQ(renderer, expected) << lines;
+  }
+}
+
 TEST(SettingsValues, SplitFieldTakesTrimmedFields) {
   EXPECT_EQ(SplitField(u"  key = v = w ", u"=", 1), u"key ");
   EXPECT_EQ(SplitField(u"  key = v = w ", u"=", 2), u" v ");
