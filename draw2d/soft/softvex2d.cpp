@@ -95,6 +95,8 @@ class TSoftVex2DDriver : public TVex2DDriver {
     if (!g) {
       TVex2DGraphics::ClearCurrent();
       current_ = nullptr;
+      surface_ = {};  // the buffer may go with its context
+      clip_ = {};
       return SoftGraphicsDriver()->SetGraphics(nullptr);
     }
     // Note: anything but a 2D context here is a usage error.

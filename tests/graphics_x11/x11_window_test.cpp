@@ -25,6 +25,7 @@
 #include "graphics/input.h"
 #include "graphics/system.h"
 #include "graphics/platform/glcontext.h"
+#include "graphics/softgraphics.h"
 #include "support/xvfb.h"
 
 namespace {
@@ -261,6 +262,77 @@ TEST_F(X11WindowTest, SingleBufferedWindowIsPresentedToo) {
   Flip(0);
   glFinish();
   EXPECT_EQ(WindowPixel(info.info.x11.window, 45, 35), 0x0000FFu);
+}
+
+// Writes one opaque pixel into a software context's buffer.
+void PutPixel(TGraphics& graphics, int x, int y, uint8_t red, uint8_t green, uint8_t blue) {
+  const TPixelBuffer buffer = SoftGraphicsBuffer(graphics);
+  uint8_t* p = buffer.pixels + y * buffer.pitch + x * 4;
+  p[0] = red, p[1] = green, p[2] = blue, p[3] = 255;
+}
+
+TEST_F(X11WindowTest, SoftwareWindowShowsWhatChangedInItsBuffer) {
+  CloseOpenedGraphics();
+  SelectGraphicsDriver(SoftGraphicsDriver(), 2);
+  Ref<TGraphics> soft = OpenGraphics(90, 70, 0, 0, 0);
+  ASSERT_TRUE(soft) << SDL_GetError();
+  EXPECT_EQ(soft->Visible(), 1);
+  EXPECT_EQ(CurrentGraphicsVisible(), 1);
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  ASSERT_TRUE(SDL_GetWindowWMInfo(GLContextCurrent()->window, &info));
+  const Window window = info.info.x11.window;
+  PutPixel(*soft, 45, 35, 0, 0, 255);
+  SoftGraphicsDamage(*soft, 40, 30, 10, 10);
+  Flip(0);
+  EXPECT_EQ(WindowPixel(window, 45, 35), 0x0000FFu);
+  // A change outside what was marked stays unseen until it is marked.
+  PutPixel(*soft, 10, 10, 255, 0, 0);
+  Flip(0);
+  EXPECT_EQ(WindowPixel(window, 10, 10), 0x000000u);
+  SoftGraphicsDamage(*soft, 10, 10, 1, 1);
+  Flip(0);
+  EXPECT_EQ(WindowPixel(window, 10, 10), 0xFF0000u);
+  CloseOpenedGraphics();
+  SelectGraphicsDriver(GLGraphicsDriver(), 2);
+}
+
+TEST_F(X11WindowTest, SoftwareWindowOnAForeignWindowFollowsItsSize) {
+  CloseOpenedGraphics();
+  Display* display = XOpenDisplay(nullptr);
+  ASSERT_NE(display, nullptr);
+  Window foreign = XCreateSimpleWindow(display, DefaultRootWindow(display), 10, 10, 150, 90,
+                                       0, 0, 0);
+  XMapWindow(display, foreign);
+  XSync(display, False);
+  SelectGraphicsDriver(SoftGraphicsDriver(), 2);
+  Ref<TGraphics> attached = AttachGraphics(static_cast<int>(foreign), 0);
+  ASSERT_TRUE(attached) << SDL_GetError();
+  SetGraphics(attached);
+  EXPECT_EQ(SoftGraphicsBuffer(*attached).width, 150);
+  PutPixel(*attached, 100, 50, 0, 255, 0);
+  SoftGraphicsDamage(*attached, 0, 0, 150, 90);
+  Flip(0);
+  EXPECT_EQ(WindowPixel(foreign, 100, 50), 0x00FF00u);
+  XResizeWindow(display, foreign, 170, 60);
+  XSync(display, False);
+  int w = 0, h = 0, d = 0, hz = 0, flags = 0;
+  EXPECT_TRUE(PollUntil([&] {
+    SystemPoll();
+    attached->GetSettings(w, h, d, hz, flags);
+    return w == 170 && h == 60;
+  })) << w << "x" << h;
+  // A buffer of the new size, black as a fresh window.
+  const TPixelBuffer resized = SoftGraphicsBuffer(*attached);
+  EXPECT_EQ(resized.width, 170);
+  EXPECT_EQ(resized.height, 60);
+  EXPECT_EQ(resized.pixels[(50 * resized.pitch) + 100 * 4 + 1], 0);
+  CloseGraphics(attached);
+  XWindowAttributes attributes{};
+  EXPECT_NE(XGetWindowAttributes(display, foreign, &attributes), 0);  // not destroyed
+  XDestroyWindow(display, foreign);
+  XCloseDisplay(display);
+  SelectGraphicsDriver(GLGraphicsDriver(), 2);
 }
 
 TEST_F(X11WindowTest, AttachedWindowIsMeasuredAgainAndNeverDestroyed) {
