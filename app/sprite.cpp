@@ -13,6 +13,7 @@
 #include "graphics/input.h"
 #include "graphics/system.h"
 #include "random/random.h"
+#include "runtime/degrees.h"
 #include "runtime/runtime.h"
 
 int cell_width = 64;
@@ -23,7 +24,6 @@ void (*sprite_boundary_sleep)(int ms) = SleepMillis;
 namespace {
 
 // Constants.
-constexpr double kDegreesToRadians = 0.017453292519943295;
 constexpr int kSweepSteps = 3600;         // tenths of a degree in one turn
 constexpr float kRingLevelStep = 0.15f;   // height between rings, fraction of the cell
 constexpr float kRadiusChangeMin = 0.15f;
@@ -47,8 +47,8 @@ constexpr int kEscapeKey = 27;
 
 // Internal helpers.
 
-double Sin(double degrees) { return std::sin(degrees * kDegreesToRadians); }
-double Cos(double degrees) { return std::cos(degrees * kDegreesToRadians); }
+double Sin(double degrees) { return std::sin(degrees * kDegToRad); }
+double Cos(double degrees) { return std::cos(degrees * kDegToRad); }
 
 // Clamps to 0 .. 255; the negated tests also send a NaN to 0.
 double ClampColour(double value) {

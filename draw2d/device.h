@@ -8,9 +8,8 @@
 #include <cstdint>
 
 #include "pixmap/pixmap.h"
+#include "runtime/degrees.h"
 
-// Degrees to radians, as every angle in the framework converts.
-constexpr double kDegToRad = 0.017453292519943295;
 // Pixel centres sit half a unit inside each pixel; points and lines aim at them.
 constexpr double kPixelCentre = 0.5;
 

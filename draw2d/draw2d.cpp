@@ -7,13 +7,13 @@
 
 #include <cmath>  // for std::sin, std::cos, std::floor
 
-#include "draw2d/device.h"  // for kDegToRad
 #include "draw2d/font.h"
 #include "draw2d/image.h"
 #include "draw2d/resources/resources.h"
 #include "graphics/input.h"   // mouse readings for the virtual mouse
 #include "graphics/system.h"  // MoveMouse
 #include "pixmap/pixmap.h"
+#include "runtime/degrees.h"
 
 TVex2DGraphics* CurrentGraphics = nullptr;
 TVex2DDriver* CurrentDriver = nullptr;
