@@ -38,7 +38,7 @@ class FrontEnd : public ::testing::Test {
   Ref<TGraphics> context;
 };
 
-TEST_F(FrontEnd, NewContextStartsWithTheDocumentedDefaults) {
+TEST_F(FrontEnd, NewContextStartsWhiteOpaqueMaskedOverTheWholeContext) {
   TVex2DGraphics* g = CurrentGraphics;
   ASSERT_NE(g, nullptr);
   EXPECT_EQ(g, TVex2DGraphics::Current());
@@ -62,7 +62,6 @@ TEST_F(FrontEnd, NewContextStartsWithTheDocumentedDefaults) {
   EXPECT_EQ(g->vres_width, 640.0f);
   EXPECT_EQ(g->vres_height, 480.0f);
   EXPECT_EQ(g->g_width, kWidth);
-  EXPECT_EQ(g->_setup, 1);
   EXPECT_NE(GetImageFont(), nullptr);
   // The identity carries a negative zero in tform_iy.
   EXPECT_EQ(g->tform_ix, 1.0f);
@@ -388,8 +387,12 @@ TEST_F(FrontEnd, ClsAndCloseReachTheContext) {
   EXPECT_EQ(wrapper->Driver(), &rec);
   wrapper->Close();
   EXPECT_TRUE(platform->closed);
-  EXPECT_EQ(wrapper->_graphics, nullptr);
-  EXPECT_EQ(wrapper->_driver, nullptr);
+  // A closed context has no driver and no size left.
+  EXPECT_EQ(wrapper->Driver(), nullptr);
+  int w = -1, h = -1, depth = -1, hertz = -1, flags = -1;
+  wrapper->GetSettings(w, h, depth, hertz, flags);
+  EXPECT_EQ(w, 0);
+  EXPECT_EQ(h, 0);
   platform->closed = false;
   wrapper->Close();  // a second close reaches nothing
   EXPECT_FALSE(platform->closed);

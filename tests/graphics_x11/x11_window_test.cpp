@@ -72,6 +72,19 @@ int FieldAfter(const std::string& text, const std::string& label) {
 
 // Polls for up to two seconds until `done` holds.
 template <class Condition>
+bool PollUntil(Condition done);
+
+// Waits until the window opened by the fixture has the keyboard focus and the events that
+// brought it have been handled.
+bool WaitForKeyboardFocus() {
+  return PollUntil([] {
+    SystemPoll();
+    return GLContextCurrent() && SDL_GetKeyboardFocus() == GLContextCurrent()->window;
+  });
+}
+
+// Polls for up to two seconds until `done` holds.
+template <class Condition>
 bool PollUntil(Condition done) {
   for (int i = 0; i < 200; ++i) {
     if (done()) return true;
@@ -126,11 +139,8 @@ TEST_F(X11WindowTest, CaptionAndClass) {
 
 TEST_F(X11WindowTest, RealKeyPressesArriveAsVirtualKeyCodes) {
   RunCommand("xdotool windowfocus --sync " + id);
-  // Let the focus events (a resume, which flushes the key state) arrive first.
-  for (int i = 0; i < 10; ++i) {
-    SleepMillis(10);
-    SystemPoll();
-  }
+  // The focus events (a resume, which flushes the key state) arrive first.
+  ASSERT_TRUE(WaitForKeyboardFocus());
   FlushKeyState();
   RunCommand("xdotool keydown Shift_L keydown Shift_R key Escape key r");
   int escape = 0, r = 0;
@@ -148,21 +158,17 @@ TEST_F(X11WindowTest, RealKeyPressesArriveAsVirtualKeyCodes) {
 
 TEST_F(X11WindowTest, TypedTextAndReturnQueueCharacters) {
   RunCommand("xdotool windowfocus --sync " + id);
-  for (int i = 0; i < 10; ++i) {
-    SleepMillis(10);
-    SystemPoll();
-  }
+  ASSERT_TRUE(WaitForKeyboardFocus());
   FlushKeyState();
-  RunCommand("xdotool type 'aB' && xdotool key Return && xdotool key ctrl+c");
+  // A last "x" marks the end: whatever Control+C typed has arrived before it.
+  RunCommand("xdotool type 'aB' && xdotool key Return && xdotool key ctrl+c && xdotool type x");
   std::vector<int> typed;
   EXPECT_TRUE(PollUntil([&] {
     while (int code = NextChar()) typed.push_back(code);
-    return typed.size() >= 4;
+    return !typed.empty() && typed.back() == 'x';
   }));
   // Control+C types its control character once (the text events carry none).
-  SleepMillis(20);
-  while (int code = NextChar()) typed.push_back(code);
-  EXPECT_EQ(typed, (std::vector<int>{'a', 'B', 13, 3}));
+  EXPECT_EQ(typed, (std::vector<int>{'a', 'B', 13, 3, 'x'}));
 }
 
 TEST_F(X11WindowTest, MoveMouseTakesClientCoordinatesOfTheActiveWindow) {

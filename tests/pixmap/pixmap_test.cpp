@@ -217,7 +217,7 @@ TEST_F(PixmapTest, ConversionBetweenTwoOtherFormatsGoesThroughRGBA) {
   EXPECT_EQ(intensity[0], 78);  // (10 + 20 + 30 + 255) / 4, opaque alpha counted
 }
 
-TEST_F(PixmapTest, EveryFormatExpandsToItsDocumentedRGBA) {
+TEST_F(PixmapTest, EveryFormatExpandsToRGBAByItsByteLayout) {
   // Formats 7, 8, 9 and 12 carry no alpha and expand opaque, like grey and 24-bit.
   struct Case {
     int format;
