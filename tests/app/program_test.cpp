@@ -21,6 +21,7 @@
 #include "pixmap/png/png.h"
 #include "runtime/text.h"
 #include "stream/stream.h"
+#include "support/unprivileged.h"
 #include "support/xvfb.h"
 
 #ifndef SHEETBUILDER_PROGRAM
@@ -35,15 +36,20 @@ using namespace std::chrono_literals;
 class Program {
  public:
   // display: an X display name, or empty for none. limit_file_kib > 0 caps the size of any
-  // file the program writes (a full disk, as far as the program can tell).
+  // file the program writes (a full disk, as far as the program can tell). user: run as that
+  // ordinary user (when we are root).
   Program(const std::filesystem::path& folder, const std::string& display,
-          long limit_file_kib = 0)
+          long limit_file_kib = 0, const TUnprivileged* user = nullptr)
       : stderr_path_(folder.string() + ".stderr") {
     pid_ = fork();
     if (pid_ == 0) {
       if (chdir(folder.c_str()) != 0) _exit(120);
       const int err = open(stderr_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       dup2(err, 2);
+      if (user && geteuid() == 0 &&
+          (setgroups(0, nullptr) != 0 || setgid(user->gid) != 0 || setuid(user->uid) != 0)) {
+        _exit(122);
+      }
       unsetenv("WAYLAND_DISPLAY");
       if (display.empty()) {
         unsetenv("DISPLAY");
@@ -284,6 +290,29 @@ TEST_F(ProgramTest, AFullDiskLeavesNoFileAndEndsWithStatusOne) {
   EXPECT_EQ(RunOffScreen(dir, &messages, 1), 1);
   EXPECT_NE(messages.find("\"Out.png\""), std::string::npos) << messages;
   EXPECT_EQ(dir.Files(), std::vector<std::string>{"settings.ini"});
+}
+
+TEST_F(ProgramTest, AReadOnlyFileIsNotReplacedAndSaysSoInOneLine) {
+  TUnprivileged user;
+  if (!user.available) GTEST_SKIP() << "running as root with no 'nobody' user to test as";
+  dir.Write("settings.ini", "Sheet Width=32\nSheet Height=32\nSize=32\nMake=grow\n");
+  dir.Write("Out-hd.png", "keep me");
+  ASSERT_EQ(chmod((dir / "Out-hd.png").c_str(), 0444), 0);
+  for (const std::filesystem::path& path : {dir.path, dir / "Out-hd.png", dir / "settings.ini"}) {
+    ASSERT_EQ(chown(path.c_str(), user.uid, user.gid), 0) << path;
+  }
+  Program program(dir.path, "", 0, &user);
+  EXPECT_EQ(program.Wait(), 1);
+  const std::string messages = program.Stderr();
+  // One line for the refused file, one for the run without a display that wrote the others.
+  EXPECT_EQ(Lines(messages), 2) << messages;
+  EXPECT_NE(messages.find("Could not write \"Out-hd.png\": Permission denied"),
+            std::string::npos) << messages;
+  EXPECT_EQ(ReadBytes(dir / "Out-hd.png"), (std::vector<uint8_t>{'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
+  EXPECT_EQ(ReadPngHeader(dir / "Out.png").width, 32u);
+  EXPECT_EQ(ReadPngHeader(dir / "Out-hd2.png").width, 128u);
+  EXPECT_EQ(dir.Files(),
+            (std::vector<std::string>{"Out-hd.png", "Out-hd2.png", "Out.png", "settings.ini"}));
 }
 
 // A virtual X server for the tests that press keys; skipped when Xvfb or xdotool is missing.
