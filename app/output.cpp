@@ -1,13 +1,14 @@
 // Sheet output. The files go to the current directory; a file that cannot be written is
 // reported on stderr by name and the run ends with status 1, but the other files are still
-// attempted in their order.
+// attempted in their order. Running out of memory (std::bad_alloc, which TOutOfMemoryError
+// is) at any step is such a failure: it costs the files that step makes, never the run.
 #include "app/output.h"
 
 #include <cerrno>    // for errno after a failed open
 #include <climits>   // for INT_MAX
 #include <cstdio>
 #include <cstring>   // for std::strerror
-#include <new>       // for std::bad_alloc
+#include <new>       // for std::bad_alloc, which every "no memory" failure is
 
 #include "app/settings.h"
 #include "draw2d/draw2d.h"
@@ -27,12 +28,32 @@ String file_in_progress;
 
 // Internal helpers.
 
+void ReportMissing(const String& suffix, const std::string& reason) {
+  ReportLine("Could not write " + QuotedName(output_name + suffix) + ": " + reason);
+}
+
+// The suffixes of the files scale_mode asks for, in the order they are written.
+std::vector<const String*> SuffixesInOrder() {
+  switch (scale_mode) {
+    case SCALE_SHRINK: return {&kQuadrupleSuffix, &kDoubleSuffix, &kBaseSuffix};
+    case SCALE_GROW: return {&kBaseSuffix, &kDoubleSuffix, &kQuadrupleSuffix};
+    default: return {&kBaseSuffix};
+  }
+}
+
 // Saves one file; on failure reports it with the best reason we can give and returns false.
 bool SaveOne(const Ref<TPixmap>& pixmap, const String& suffix) {
   const String name = output_name + suffix;
   file_in_progress = name;
   errno = 0;
-  const int saved = PixmapSavePNG(pixmap, name, kSheetCompression);
+  int saved = 0;
+  try {
+    saved = PixmapSavePNG(pixmap, name, kSheetCompression);
+  } catch (const std::bad_alloc&) {
+    file_in_progress.clear();
+    ReportMissing(suffix, "not enough memory to encode it");
+    return false;
+  }
   const int open_error = errno;
   file_in_progress.clear();
   if (saved) {
@@ -43,7 +64,7 @@ bool SaveOne(const Ref<TPixmap>& pixmap, const String& suffix) {
   // anything else is the encoder's own failure.
   const std::string reason =
       open_error != 0 ? std::strerror(open_error) : std::string("the PNG encoder failed");
-  ReportLine("Could not write " + QuotedName(name) + ": " + reason);
+  ReportMissing(suffix, reason);
   return false;
 }
 
@@ -61,13 +82,27 @@ bool SaveShrunk(const Ref<TPixmap>& sheet, int divisor, const String& suffix) {
   try {
     shrunk = PixmapResize(sheet, width, height);
   } catch (const std::bad_alloc&) {
-  }
-  if (!shrunk) {
-    ReportLine("Could not write " + QuotedName(output_name + suffix) +
-               ": not enough memory to resize the sheet");
+    ReportMissing(suffix, "not enough memory to resize the sheet");
     return false;
   }
   return SaveOne(shrunk, suffix);
+}
+
+// Pixel-replicated copy for the growing mode. Note: each copy is made, saved and dropped
+// before the next, so a quadrupled copy that cannot be had still leaves the doubled file.
+bool SaveEnlarged(const Ref<TPixmap>& sheet, int factor, const String& suffix) {
+  Ref<TPixmap> copy;
+  try {
+    copy = EnlargeSheet(sheet, factor);
+  } catch (const std::bad_alloc&) {
+    ReportMissing(suffix, "not enough memory to enlarge the sheet");
+    return false;
+  }
+  if (!copy) {
+    ReportMissing(suffix, "not enough memory to enlarge the sheet");
+    return false;
+  }
+  return SaveOne(copy, suffix);
 }
 
 }  // namespace
@@ -94,37 +129,23 @@ void KeyOutSheet(const Ref<TPixmap>& sheet) {
   }
 }
 
-bool EnlargeSheet(const Ref<TPixmap>& sheet, Ref<TPixmap>& doubled, Ref<TPixmap>& quadrupled) {
-  doubled.reset();
-  quadrupled.reset();
+Ref<TPixmap> EnlargeSheet(const Ref<TPixmap>& sheet, int factor) {
   const int width = sheet->width;
   const int height = sheet->height;
-  // Note: a pixmap's size is an int of bytes; a sheet whose quadrupled copy would not fit
-  // is refused here rather than wrapping round.
-  if (16LL * width * height * 4 + 16LL * 4 * height > INT_MAX) return false;
-  try {
-    doubled = PixmapCreate(2 * width, 2 * height, PIXFMT_RGBA32, 4);
-    quadrupled = PixmapCreate(4 * width, 4 * height, PIXFMT_RGBA32, 4);
-  } catch (const std::bad_alloc&) {
-  }
-  if (!doubled || !quadrupled || !doubled->pixels || !quadrupled->pixels) {
-    doubled.reset();
-    quadrupled.reset();
-    return false;
-  }
+  // Note: a pixmap's size is an int of bytes; a copy that would not fit is refused here
+  // rather than wrapping round.
+  const long long pitch = 4LL * factor * width;
+  if (pitch > INT_MAX || pitch * factor * height > INT_MAX) return nullptr;
+  Ref<TPixmap> copy = PixmapCreate(factor * width, factor * height, PIXFMT_RGBA32, 4);
   for (int x = 0; x < width; ++x) {
     for (int y = 0; y < height; ++y) {
       const uint32_t c = PixmapReadPixel(sheet, x, y);
-      PixmapWritePixel(doubled, 2 * x, 2 * y, c);
-      PixmapWritePixel(doubled, 2 * x, 2 * y + 1, c);
-      PixmapWritePixel(doubled, 2 * x + 1, 2 * y, c);
-      PixmapWritePixel(doubled, 2 * x + 1, 2 * y + 1, c);
-      for (int k = 0; k < 4; ++k) {
-        for (int l = 0; l < 4; ++l) PixmapWritePixel(quadrupled, 4 * x + k, 4 * y + l, c);
+      for (int k = 0; k < factor; ++k) {
+        for (int l = 0; l < factor; ++l) PixmapWritePixel(copy, factor * x + k, factor * y + l, c);
       }
     }
   }
-  return true;
+  return copy;
 }
 
 int SaveSheetFiles(const Ref<TPixmap>& sheet) {
@@ -137,22 +158,11 @@ int SaveSheetFiles(const Ref<TPixmap>& sheet) {
       all_written &= SaveShrunk(sheet, 2, kDoubleSuffix);
       all_written &= SaveShrunk(sheet, 4, kBaseSuffix);
       break;
-    case SCALE_GROW: {
+    case SCALE_GROW:
       all_written &= SaveOne(sheet, kBaseSuffix);
-      Ref<TPixmap> doubled, quadrupled;
-      if (EnlargeSheet(sheet, doubled, quadrupled)) {
-        all_written &= SaveOne(doubled, kDoubleSuffix);
-        all_written &= SaveOne(quadrupled, kQuadrupleSuffix);
-      } else {
-        // One line per missing file, like every other failure.
-        for (const String* suffix : {&kDoubleSuffix, &kQuadrupleSuffix}) {
-          ReportLine("Could not write " + QuotedName(output_name + *suffix) +
-                     ": not enough memory to enlarge the sheet");
-        }
-        all_written = false;
-      }
+      all_written &= SaveEnlarged(sheet, 2, kDoubleSuffix);
+      all_written &= SaveEnlarged(sheet, 4, kQuadrupleSuffix);
       break;
-    }
     default:
       all_written &= SaveOne(sheet, kBaseSuffix);
       break;
@@ -163,14 +173,19 @@ int SaveSheetFiles(const Ref<TPixmap>& sheet) {
 int WriteSheetOutput() {
   written_files.clear();
   Ref<TPixmap> sheet;
+  const std::string size = std::to_string(sheet_width) + " x " + std::to_string(sheet_height);
+  std::string reason = "the drawing buffer gave no pixels for the " + size + " sheet";
   try {
     sheet = GrabPixmap(0, 0, sheet_width, sheet_height);
   } catch (const std::bad_alloc&) {
+    reason = "not enough memory to read the " + size + " sheet back from the drawing buffer";
+  } catch (const TRuntimeError& error) {
+    reason = "could not read the " + size + " sheet back from the drawing buffer: " +
+             error.what();
   }
   if (!sheet || !sheet->pixels) {
-    ReportLine("Could not read the " + std::to_string(sheet_width) + " x " +
-               std::to_string(sheet_height) + " sheet back from the drawing buffer: " +
-               "not enough memory; no file written");
+    // One line per missing file, like every other failure.
+    for (const String* suffix : SuffixesInOrder()) ReportMissing(*suffix, reason);
     return 1;
   }
   KeyOutSheet(sheet);
