@@ -48,6 +48,8 @@ struct FramebufferCalls {
 GLContextRecord* context_list = nullptr;
 GLContextRecord* current_record = nullptr;
 FramebufferCalls fbo;
+int record_holds = 0;
+GLContextRecord* closed_while_held = nullptr;  // linked through next
 
 template <class Function>
 void Fetch(Function& slot, const char* core, const char* extension) {
@@ -354,8 +356,26 @@ void GLContextClose(GLContextRecord* record) {
   if (record->context) SDL_GL_DeleteContext(record->context);
   // Attached windows are not ours: only SDL's record of them goes.
   SDL_DestroyWindow(record->window);
-  delete record;
+  record->window = nullptr;
+  record->context = nullptr;
+  if (record_holds > 0) {
+    record->closed = true;
+    record->next = closed_while_held;
+    closed_while_held = record;
+  } else {
+    delete record;
+  }
   GLContextMakeCurrent(keep);
+}
+
+void GLContextHoldRecords() { ++record_holds; }
+
+void GLContextReleaseRecords() {
+  if (record_holds == 0 || --record_holds > 0) return;
+  while (GLContextRecord* record = closed_while_held) {
+    closed_while_held = record->next;
+    delete record;
+  }
 }
 
 void GLContextSetSwapInterval(int interval) { SDL_GL_SetSwapInterval(interval); }
@@ -411,7 +431,7 @@ GLContextRecord* GLContextForWindowId(unsigned window_id) {
 }
 
 void GLWindowEvent(GLContextRecord* record, const SDL_Event& event) {
-  if (event.type != SDL_WINDOWEVENT) return;
+  if (record->closed || event.type != SDL_WINDOWEVENT) return;
   switch (event.window.event) {
     case SDL_WINDOWEVENT_FOCUS_LOST:
       // A full-screen window gives the display back and gets out of the way.

@@ -28,6 +28,8 @@ struct GLContextRecord {
   unsigned depthbuffer = 0;
   // 1 when the window is on a display, 0 on the off-screen video driver.
   int visible = 0;
+  // Set when the record was closed while held (see GLContextHoldRecords).
+  bool closed = false;
 };
 
 // A desktop (depth 0) or full-screen window of the given client size with a GL context, or
@@ -52,5 +54,11 @@ int GLContextEnumModes(int* table, int capacity);
 GLContextRecord* GLContextCurrent();
 // The listed record whose window has this SDL window id, or null.
 GLContextRecord* GLContextForWindowId(unsigned window_id);
-// Window-procedure handling after the event translation (only for listed windows).
+// Window-procedure handling after the event translation (only for listed windows); does
+// nothing for a record closed meanwhile.
 void GLWindowEvent(GLContextRecord* record, const SDL_Event& event);
+// While held, a closed record is marked closed and unlinked but its memory stays, so the
+// window handling that follows an emitted event (whose hooks may close the window) still
+// reads a valid record. Holds nest; the last release frees the records closed meanwhile.
+void GLContextHoldRecords();
+void GLContextReleaseRecords();

@@ -192,6 +192,12 @@ void Dispatch(const SDL_Event& event) {
   }
   GLContextRecord* record = GLContextForWindowId(EventWindowId(event));
   if (!record) return;
+  // Note: a hook run by the translation may close the window (on AppSuspend, say); the
+  // record stays readable until the window's own handling is done.
+  struct Hold {
+    Hold() { GLContextHoldRecords(); }
+    ~Hold() { GLContextReleaseRecords(); }
+  } hold;
   TranslateSDLEvent(event, nullptr);
   GLWindowEvent(record, event);
 }

@@ -347,4 +347,41 @@ TEST_F(OffscreenTest, ModifierMaskTravelsWithKeyAndMouseEvents) {
   Translate({alt_up});
 }
 
+// A hook that closes the opened window as soon as the application loses or regains the
+// focus, or is asked to end.
+Ref<Object> CloseOnAppEvent(int, Ref<Object> data, Ref<Object>) {
+  if (auto* event = dynamic_cast<TEvent*>(data.get())) {
+    if (event->id == EVENT_APPSUSPEND || event->id == EVENT_APPRESUME ||
+        event->id == EVENT_APPTERMINATE) {
+      CloseOpenedGraphics();
+    }
+  }
+  return data;
+}
+
+TEST_F(OffscreenTest, AHookThatClosesTheWindowDuringDispatchLeavesNothingDangling) {
+  // The window's own handling runs after the event is emitted; the record it reads must
+  // outlive the hook that closed the window (AddressSanitizer sees any read of a freed one).
+  for (Uint8 kind : {SDL_WINDOWEVENT_FOCUS_GAINED, SDL_WINDOWEVENT_FOCUS_LOST,
+                     SDL_WINDOWEVENT_CLOSE}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    if (!g) g = OpenGraphics(64, 48, 0, 0, 0);
+    ASSERT_TRUE(g);
+    const unsigned window = GLContextCurrent()->window_id;
+    if (kind == SDL_WINDOWEVENT_FOCUS_LOST) Translate({WindowEvent(SDL_WINDOWEVENT_FOCUS_GAINED)});
+    InsertHook(EmitEventHookId, CloseOnAppEvent, nullptr, 20);
+    // A second event for the same window waits behind the first: it finds no window.
+    auto events = Translate({WindowEvent(kind), Motion(1, 1, 0)});
+    DropHook(EmitEventHookId, CloseOnAppEvent, nullptr);
+    EXPECT_EQ(events.size(), 1u);
+    EXPECT_EQ(GLContextForWindowId(window), nullptr);
+    EXPECT_EQ(GLContextCurrent(), nullptr);
+    g = nullptr;
+  }
+  // The platform layer is still in order: a new window opens and draws.
+  g = OpenGraphics(64, 48, 0, 0, 0);
+  ASSERT_TRUE(g);
+  EXPECT_NE(GLContextCurrent(), nullptr);
+}
+
 }  // namespace
