@@ -4,6 +4,8 @@
 // which routes each window's events through GLWindowEvent. State: the context list.
 #pragma once
 
+#include <string>
+
 struct SDL_Window;
 union SDL_Event;
 
@@ -32,8 +34,9 @@ struct GLContextRecord {
   bool closed = false;
 };
 
-// A desktop (depth 0) or full-screen window of the given client size with a GL context, or
-// null. Raises "GLGraphicsDriver failed to set display mode" when full screen is refused.
+// A desktop (depth 0) or full-screen window of the given client size with a GL context and
+// its drawing buffer, or null (GLContextFailure says why). Raises "GLGraphicsDriver failed
+// to set display mode" when full screen is refused.
 GLContextRecord* GLContextCreate(int width, int height, int depth, int hertz, int flags);
 // A GL context on an existing native (X11) window, or null.
 GLContextRecord* GLContextAttach(int widget, int flags);
@@ -52,6 +55,9 @@ void GLContextSetSwapInterval(int interval);
 // the count. Modes under 16 bits per pixel are skipped.
 int GLContextEnumModes(int* table, int capacity);
 GLContextRecord* GLContextCurrent();
+// Why the last GLContextCreate or GLContextAttach gave no record, in the user's words
+// ("the graphics system refused that size (at most 16384 x 16384)").
+const std::string& GLContextFailure();
 // The listed record whose window has this SDL window id, or null.
 GLContextRecord* GLContextForWindowId(unsigned window_id);
 // Window-procedure handling after the event translation (only for listed windows); does

@@ -37,9 +37,10 @@ class Program {
  public:
   // display: an X display name, or empty for none. limit_file_kib > 0 caps the size of any
   // file the program writes (a full disk, as far as the program can tell). user: run as that
-  // ordinary user (when we are root).
+  // ordinary user (when we are root). limit_memory_kib > 0 caps its address space.
   Program(const std::filesystem::path& folder, const std::string& display,
-          long limit_file_kib = 0, const TUnprivileged* user = nullptr)
+          long limit_file_kib = 0, const TUnprivileged* user = nullptr,
+          long limit_memory_kib = 0)
       : stderr_path_(folder.string() + ".stderr") {
     pid_ = fork();
     if (pid_ == 0) {
@@ -56,10 +57,14 @@ class Program {
       } else {
         setenv("DISPLAY", display.c_str(), 1);
       }
-      if (limit_file_kib > 0) {
+      if (limit_file_kib > 0 || limit_memory_kib > 0) {
         signal(SIGXFSZ, SIG_IGN);  // a write past the cap fails instead of killing
-        const std::string command =
-            "ulimit -f " + std::to_string(limit_file_kib) + " && exec " SHEETBUILDER_PROGRAM;
+        std::string command;
+        if (limit_file_kib > 0) command += "ulimit -f " + std::to_string(limit_file_kib) + " && ";
+        if (limit_memory_kib > 0) {
+          command += "ulimit -v " + std::to_string(limit_memory_kib) + " && ";
+        }
+        command += "exec " SHEETBUILDER_PROGRAM;
         execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
       } else {
         execl(SHEETBUILDER_PROGRAM, SHEETBUILDER_PROGRAM, static_cast<char*>(nullptr));
@@ -268,6 +273,7 @@ TEST_F(ProgramTest, FailuresEndWithStatusOneAndOneClearLine) {
     EXPECT_EQ(RunOffScreen(dir, &messages), 1);
     EXPECT_EQ(Lines(messages), 1) << messages;
     EXPECT_NE(messages.find("100000 x 100000"), std::string::npos) << messages;
+    EXPECT_NE(messages.find("refused that size (at most"), std::string::npos) << messages;
     EXPECT_EQ(dir.Files(), std::vector<std::string>{"settings.ini"});
   }
   {
@@ -289,6 +295,24 @@ TEST_F(ProgramTest, AFullDiskLeavesNoFileAndEndsWithStatusOne) {
   std::string messages;
   EXPECT_EQ(RunOffScreen(dir, &messages, 1), 1);
   EXPECT_NE(messages.find("\"Out.png\""), std::string::npos) << messages;
+  EXPECT_EQ(dir.Files(), std::vector<std::string>{"settings.ini"});
+}
+
+TEST_F(ProgramTest, AWindowWhoseDrawingBufferCannotBeHadIsRefusedWithItsReason) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer reserves the address space this test limits";
+#endif
+  // An 8192-pixel-square drawing buffer needs 256 MiB; the capped address space leaves the
+  // GL less than that. The window is refused, saying why, instead of drawing elsewhere.
+  dir.Write("settings.ini", "Sheet Width=8192\nSheet Height=8192\nSize=16384\n");
+  Program program(dir.path, "", 0, nullptr, 800000);
+  EXPECT_EQ(program.Wait(), 1);
+  const std::string messages = program.Stderr();
+  EXPECT_EQ(Lines(messages), 1) << messages;
+  EXPECT_NE(messages.find("Could not open a 8192 x 8192 window for the sheet: "),
+            std::string::npos) << messages;
+  EXPECT_NE(messages.find("drawing buffer"), std::string::npos) << messages;
+  EXPECT_EQ(messages.find("refused that size"), std::string::npos) << messages;
   EXPECT_EQ(dir.Files(), std::vector<std::string>{"settings.ini"});
 }
 

@@ -384,4 +384,38 @@ TEST_F(OffscreenTest, AHookThatClosesTheWindowDuringDispatchLeavesNothingDanglin
   EXPECT_NE(GLContextCurrent(), nullptr);
 }
 
+TEST_F(OffscreenTest, FlagsAreGivenOrNotClaimedAndARefusedSizeSaysSo) {
+  // An alpha buffer keeps the alpha it is cleared to, across presentation.
+  g = OpenGraphics(64, 48, 0, 0, GRAPHICS_ALPHABUFFER);
+  ASSERT_TRUE(g);
+  EXPECT_EQ(CurrentGraphicsFlags(), GRAPHICS_BACKBUFFER | GRAPHICS_ALPHABUFFER);
+  glDisable(GL_SCISSOR_TEST);
+  glClearColor(0.0f, 1.0f, 0.0f, 0.5f);
+  glClear(GL_COLOR_BUFFER_BIT);
+  Flip(0);
+  unsigned char pixel[4] = {};
+  glReadPixels(10, 10, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel);
+  EXPECT_EQ(pixel[1], 255);
+  EXPECT_NEAR(pixel[3], 128, 1);
+  // Without the flag the buffer has no alpha: it reads back opaque.
+  g = OpenGraphics(64, 48, 0, 0, 0);
+  ASSERT_TRUE(g);
+  glDisable(GL_SCISSOR_TEST);
+  glClear(GL_COLOR_BUFFER_BIT);
+  glReadPixels(10, 10, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel);
+  EXPECT_EQ(pixel[3], 255);
+  // A drawing buffer has no accumulation buffer: the context opens without claiming one.
+  g = OpenGraphics(64, 48, 0, 0, GRAPHICS_ACCUMBUFFER | GRAPHICS_DEPTHBUFFER);
+  ASSERT_TRUE(g);
+  EXPECT_EQ(CurrentGraphicsFlags(), GRAPHICS_BACKBUFFER | GRAPHICS_DEPTHBUFFER);
+  EXPECT_EQ(GraphicsFailure(), "");
+  // A size the platform will not make: no context, and the reason names the size limit.
+  g = OpenGraphics(20000, 100, 0, 0, 0);
+  EXPECT_FALSE(g);
+  EXPECT_EQ(GraphicsFailure(), "the graphics system refused that size (at most 16384 x 16384)");
+  g = OpenGraphics(0, 100, 0, 0, 0);
+  EXPECT_FALSE(g);
+  EXPECT_EQ(GraphicsFailure().find("refused that size"), std::string::npos);
+}
+
 }  // namespace
