@@ -9,6 +9,7 @@ packages=(
   libsdl2-dev libx11-dev libgl-dev libgl1-mesa-dri libegl1 libegl-mesa0
   libpng-dev zlib1g-dev
   xvfb xdotool x11-utils
+  time
 )
 
 missing=()
