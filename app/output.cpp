@@ -1,14 +1,16 @@
 // Sheet output. The files go to the current directory; a file that cannot be written is
 // reported on stderr by name and the run ends with status 1, but the other files are still
 // attempted in their order. Each sheet file is followed by its atlas when one is asked for;
-// the single-sprite files come last.
+// the single-sprite files come last. Running out of memory (std::bad_alloc, which
+// TOutOfMemoryError is) at any step is such a failure: it costs the files that step makes,
+// never the run.
 #include "app/output.h"
 
 #include <cerrno>    // for errno after a failed open
 #include <climits>   // for INT_MAX
 #include <cstdio>
 #include <cstring>   // for std::strerror
-#include <new>       // for std::bad_alloc
+#include <new>       // for std::bad_alloc, which every "no memory" failure is
 
 #include "app/atlas.h"
 #include "app/settings.h"
@@ -38,11 +40,31 @@ int MetaScaleOf(const String& suffix) {
   return 1;
 }
 
+void ReportMissing(const String& name, const std::string& reason) {
+  ReportLine("Could not write " + QuotedName(name) + ": " + reason);
+}
+
+// The suffixes of the files scale_mode asks for, in the order they are written.
+std::vector<const String*> SuffixesInOrder() {
+  switch (scale_mode) {
+    case SCALE_SHRINK: return {&kQuadrupleSuffix, &kDoubleSuffix, &kBaseSuffix};
+    case SCALE_GROW: return {&kBaseSuffix, &kDoubleSuffix, &kQuadrupleSuffix};
+    default: return {&kBaseSuffix};
+  }
+}
+
 // Saves one PNG; on failure reports it with the best reason we can give and returns false.
 bool SavePng(const Ref<TPixmap>& pixmap, const String& name) {
   file_in_progress = name;
   errno = 0;
-  const int saved = PixmapSavePNG(pixmap, name, kSheetCompression);
+  int saved = 0;
+  try {
+    saved = PixmapSavePNG(pixmap, name, kSheetCompression);
+  } catch (const std::bad_alloc&) {
+    file_in_progress.clear();
+    ReportMissing(name, "not enough memory to encode it");
+    return false;
+  }
   const int open_error = errno;
   file_in_progress.clear();
   if (saved) return true;
@@ -50,7 +72,7 @@ bool SavePng(const Ref<TPixmap>& pixmap, const String& name) {
   // anything else is the encoder's own failure.
   const std::string reason =
       open_error != 0 ? std::strerror(open_error) : std::string("the PNG encoder failed");
-  ReportLine("Could not write " + QuotedName(name) + ": " + reason);
+  ReportMissing(name, reason);
   return false;
 }
 
@@ -74,11 +96,18 @@ bool SaveAtlas(const Ref<TPixmap>& image, const String& image_name, const String
     reason = "not enough memory to make the atlas";
   }
   if (!reason.empty()) {
-    ReportLine("Could not write " + QuotedName(name) + ": " + reason);
+    ReportMissing(name, reason);
     return false;
   }
   written_files.push_back(name);
   return true;
+}
+
+// A sheet file that cannot be made: its line, and its atlas's.
+bool MissingSheetFile(const String& suffix, const std::string& reason) {
+  ReportMissing(output_name + suffix, reason);
+  ReportMissingAtlas(output_name + suffix);
+  return false;
 }
 
 // One sheet file, then its atlas when one is asked for.
@@ -113,14 +142,23 @@ bool SaveShrunk(const Ref<TPixmap>& sheet, int divisor, const String& suffix,
   try {
     shrunk = PixmapResize(sheet, width, height);
   } catch (const std::bad_alloc&) {
-  }
-  if (!shrunk) {
-    ReportLine("Could not write " + QuotedName(output_name + suffix) +
-               ": not enough memory to resize the sheet");
-    ReportMissingAtlas(output_name + suffix);
-    return false;
+    return MissingSheetFile(suffix, "not enough memory to resize the sheet");
   }
   return SaveSheetFile(shrunk, suffix, grid, FileScale{1, divisor});
+}
+
+// Pixel-replicated copy for the growing mode. Note: each copy is made, saved and dropped
+// before the next, so a quadrupled copy that cannot be had still leaves the doubled file.
+bool SaveEnlarged(const Ref<TPixmap>& sheet, int factor, const String& suffix,
+                  const SheetGrid& grid) {
+  Ref<TPixmap> copy;
+  try {
+    copy = EnlargeSheet(sheet, factor);
+  } catch (const std::bad_alloc&) {
+    return MissingSheetFile(suffix, "not enough memory to enlarge the sheet");
+  }
+  if (!copy) return MissingSheetFile(suffix, "not enough memory to enlarge the sheet");
+  return SaveSheetFile(copy, suffix, grid, FileScale{factor, 1});
 }
 
 // Every cell of the sheet as drawn, each as a PNG of its own, in drawing order.
@@ -164,37 +202,23 @@ void KeyOutSheet(const Ref<TPixmap>& sheet) {
   }
 }
 
-bool EnlargeSheet(const Ref<TPixmap>& sheet, Ref<TPixmap>& doubled, Ref<TPixmap>& quadrupled) {
-  doubled.reset();
-  quadrupled.reset();
+Ref<TPixmap> EnlargeSheet(const Ref<TPixmap>& sheet, int factor) {
   const int width = sheet->width;
   const int height = sheet->height;
-  // Note: a pixmap's size is an int of bytes; a sheet whose quadrupled copy would not fit
-  // is refused here rather than wrapping round.
-  if (16LL * width * height * 4 + 16LL * 4 * height > INT_MAX) return false;
-  try {
-    doubled = PixmapCreate(2 * width, 2 * height, PIXFMT_RGBA32, 4);
-    quadrupled = PixmapCreate(4 * width, 4 * height, PIXFMT_RGBA32, 4);
-  } catch (const std::bad_alloc&) {
-  }
-  if (!doubled || !quadrupled || !doubled->pixels || !quadrupled->pixels) {
-    doubled.reset();
-    quadrupled.reset();
-    return false;
-  }
+  // Note: a pixmap's size is an int of bytes; a copy that would not fit is refused here
+  // rather than wrapping round.
+  const long long pitch = 4LL * factor * width;
+  if (pitch > INT_MAX || pitch * factor * height > INT_MAX) return nullptr;
+  Ref<TPixmap> copy = PixmapCreate(factor * width, factor * height, PIXFMT_RGBA32, 4);
   for (int x = 0; x < width; ++x) {
     for (int y = 0; y < height; ++y) {
       const uint32_t c = PixmapReadPixel(sheet, x, y);
-      PixmapWritePixel(doubled, 2 * x, 2 * y, c);
-      PixmapWritePixel(doubled, 2 * x, 2 * y + 1, c);
-      PixmapWritePixel(doubled, 2 * x + 1, 2 * y, c);
-      PixmapWritePixel(doubled, 2 * x + 1, 2 * y + 1, c);
-      for (int k = 0; k < 4; ++k) {
-        for (int l = 0; l < 4; ++l) PixmapWritePixel(quadrupled, 4 * x + k, 4 * y + l, c);
+      for (int k = 0; k < factor; ++k) {
+        for (int l = 0; l < factor; ++l) PixmapWritePixel(copy, factor * x + k, factor * y + l, c);
       }
     }
   }
-  return true;
+  return copy;
 }
 
 int SaveSheetFiles(const Ref<TPixmap>& sheet) {
@@ -209,23 +233,11 @@ int SaveSheetFiles(const Ref<TPixmap>& sheet) {
       all_written &= SaveShrunk(sheet, 2, kDoubleSuffix, grid);
       all_written &= SaveShrunk(sheet, 4, kBaseSuffix, grid);
       break;
-    case SCALE_GROW: {
+    case SCALE_GROW:
       all_written &= SaveSheetFile(sheet, kBaseSuffix, grid, FileScale{});
-      Ref<TPixmap> doubled, quadrupled;
-      if (EnlargeSheet(sheet, doubled, quadrupled)) {
-        all_written &= SaveSheetFile(doubled, kDoubleSuffix, grid, FileScale{2, 1});
-        all_written &= SaveSheetFile(quadrupled, kQuadrupleSuffix, grid, FileScale{4, 1});
-      } else {
-        // One line per missing file, like every other failure.
-        for (const String* suffix : {&kDoubleSuffix, &kQuadrupleSuffix}) {
-          ReportLine("Could not write " + QuotedName(output_name + *suffix) +
-                     ": not enough memory to enlarge the sheet");
-          ReportMissingAtlas(output_name + *suffix);
-        }
-        all_written = false;
-      }
+      all_written &= SaveEnlarged(sheet, 2, kDoubleSuffix, grid);
+      all_written &= SaveEnlarged(sheet, 4, kQuadrupleSuffix, grid);
       break;
-    }
     default:
       all_written &= SaveSheetFile(sheet, kBaseSuffix, grid, FileScale{});
       break;
@@ -238,14 +250,19 @@ int WriteSheetOutput() {
   written_files.clear();
   written_sprite_files = 0;
   Ref<TPixmap> sheet;
+  const std::string size = std::to_string(sheet_width) + " x " + std::to_string(sheet_height);
+  std::string reason = "the drawing buffer gave no pixels for the " + size + " sheet";
   try {
     sheet = GrabPixmap(0, 0, sheet_width, sheet_height);
   } catch (const std::bad_alloc&) {
+    reason = "not enough memory to read the " + size + " sheet back from the drawing buffer";
+  } catch (const TRuntimeError& error) {
+    reason = "could not read the " + size + " sheet back from the drawing buffer: " +
+             error.what();
   }
   if (!sheet || !sheet->pixels) {
-    ReportLine("Could not read the " + std::to_string(sheet_width) + " x " +
-               std::to_string(sheet_height) + " sheet back from the drawing buffer: " +
-               "not enough memory; no file written");
+    // One line per missing file, like every other failure.
+    for (const String* suffix : SuffixesInOrder()) MissingSheetFile(*suffix, reason);
     return 1;
   }
   KeyOutSheet(sheet);

@@ -19,7 +19,8 @@ constexpr uint32_t key_colour = 0xFF00FF;
 constexpr int kSheetCompression = 5;
 
 // Grabs the whole sheet, keys it out and writes its files. Returns 0 when every file was
-// written, 1 when any could not be (each failure is reported on stderr as one line).
+// written, 1 when any could not be (each missing file is reported on stderr as one line,
+// running out of memory included).
 // A stream write failure after a file was opened escapes as TStreamException;
 // SheetFileInProgress() then names the file.
 int WriteSheetOutput();
@@ -28,9 +29,10 @@ int WriteSheetOutput();
 int SaveSheetFiles(const Ref<TPixmap>& sheet);
 // Turns every pixel whose low 24 bits are key_colour into 0, in place (x outer, y inner).
 void KeyOutSheet(const Ref<TPixmap>& sheet);
-// Makes the doubled and quadrupled pixel-replicated copies of the sheet in one pass.
-// Returns false (copies null) when they cannot be allocated.
-bool EnlargeSheet(const Ref<TPixmap>& sheet, Ref<TPixmap>& doubled, Ref<TPixmap>& quadrupled);
+// The sheet enlarged `factor` times by pixel replication (x outer, y inner). Null when the
+// copy would be larger than a pixmap can be; raises std::bad_alloc when its memory cannot
+// be had.
+Ref<TPixmap> EnlargeSheet(const Ref<TPixmap>& sheet, int factor);
 
 // Sheet files and atlases written by the last WriteSheetOutput or SaveSheetFiles, in the
 // order written (the single-sprite files are only counted).

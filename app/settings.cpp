@@ -21,6 +21,8 @@ constexpr int kKeySlots = 7;
 const String kFreeSlot = u"-1";
 
 const String kSettingsFile = u"settings.ini";
+// A UTF-8 byte-order mark, read byte by byte: editors such as Notepad start a file with it.
+const String kByteOrderMark = u"\u00EF\u00BB\u00BF";
 
 constexpr int kDefaultSheetSize = 512;
 constexpr int kDefaultSpriteSize = 64;
@@ -100,9 +102,11 @@ void LoadSettings() {
   if (!stream) {
     throw TSettingsError("settings.ini exists but cannot be opened for reading");
   }
-  for (;;) {
+  for (bool first = true;; first = false) {
     const int64_t before = StreamPos(stream);
     String line = StreamReadLine(stream);
+    // Note: a byte-order mark at the very start would otherwise join the first key.
+    if (first && line.rfind(kByteOrderMark, 0) == 0) line.erase(0, kByteOrderMark.size());
     if (line.find(u'=') != String::npos) {
       ++setting_count;
       setting_keys[setting_count] = StoredKey(SplitField(line, u"=", 1));

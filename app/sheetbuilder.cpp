@@ -138,9 +138,11 @@ int RunSheetBuilder() {
   } catch (const TRuntimeError&) {
   }
   if (!window) {
+    // Note: the size is named as the reason only when the size is what was refused.
+    const std::string reason =
+        GraphicsFailure().empty() ? "the graphics system gave none" : GraphicsFailure();
     ReportLine("Could not open a " + std::to_string(sheet_width) + " x " +
-               std::to_string(sheet_height) +
-               " window for the sheet: the graphics system refused that size");
+               std::to_string(sheet_height) + " window for the sheet: " + reason);
     return 1;
   }
 

@@ -40,13 +40,19 @@ class TGLGraphicsDriver : public TGraphicsDriver {
   std::vector<TGraphicsMode> GraphicsModes() override { return DisplayGraphicsModes(); }
   Ref<TGraphics> AttachGraphics(int widget, int flags) override {
     GLContextRecord* record = GLContextAttach(widget, flags);
-    if (!record) return nullptr;
+    if (!record) {
+      SetGraphicsFailure(GLContextFailure());
+      return nullptr;
+    }
     return std::make_shared<TGLGraphics>(record);
   }
   Ref<TGraphics> CreateGraphics(int width, int height, int depth, int hertz,
                                 int flags) override {
     GLContextRecord* record = GLContextCreate(width, height, depth, hertz, flags);
-    if (!record) return nullptr;
+    if (!record) {
+      SetGraphicsFailure(GLContextFailure());
+      return nullptr;
+    }
     return std::make_shared<TGLGraphics>(record);
   }
   int SetGraphics(const Ref<TGraphics>& g) override {

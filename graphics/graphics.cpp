@@ -27,6 +27,7 @@ int paceRemainder = 0;
 int paceFraction = 0;
 int paceDeadline = 0;
 bool exit_action_registered = false;
+std::string failure_reason;  // why the last create or attach gave no context
 int (*pace_clock)() = MillisecondClock;
 void (*pace_sleep)(int) = SleepMillis;
 
@@ -99,24 +100,34 @@ int HasGraphicsMode(int width, int height, int depth, int hertz) {
   return 0;
 }
 
-// A new context from the driver in force, or null (a failure inside the driver too).
+// A new context from the driver in force, or null (a failure inside the driver too);
+// GraphicsFailure then says why.
 Ref<TGraphics> CreateGraphics(int width, int height, int depth, int hertz, int flags) {
+  failure_reason.clear();
   if (!current_driver) return nullptr;
   try {
     return current_driver->CreateGraphics(width, height, depth, hertz, flags | default_flags);
+  } catch (const std::exception& error) {
+    failure_reason = error.what();
   } catch (...) {
-    return nullptr;
   }
+  return nullptr;
 }
 
 Ref<TGraphics> AttachGraphics(int widget, int flags) {
+  failure_reason.clear();
   if (!current_driver) return nullptr;
   try {
     return current_driver->AttachGraphics(widget, flags | default_flags);
+  } catch (const std::exception& error) {
+    failure_reason = error.what();
   } catch (...) {
-    return nullptr;
   }
+  return nullptr;
 }
+
+const std::string& GraphicsFailure() { return failure_reason; }
+void SetGraphicsFailure(const std::string& reason) { failure_reason = reason; }
 
 // Makes `g` the current context (null: none) and caches its settings.
 void SetGraphics(const Ref<TGraphics>& g) {

@@ -4,6 +4,7 @@
 // graphics.cpp.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "runtime/object.h"
@@ -60,6 +61,11 @@ int GraphicsModeCount();
 void GraphicsModeAt(int index, int& width, int& height, int& depth, int& hertz);
 int HasGraphicsMode(int width, int height, int depth, int hertz);
 Ref<TGraphics> CreateGraphics(int width, int height, int depth, int hertz, int flags);
+// Why the last CreateGraphics, AttachGraphics or OpenGraphics gave no context, in the
+// user's words; empty when it gave one, or when the driver said nothing.
+const std::string& GraphicsFailure();
+// A driver that makes no context records why before it returns null.
+void SetGraphicsFailure(const std::string& reason);
 Ref<TGraphics> AttachGraphics(int widget, int flags);
 void SetGraphics(const Ref<TGraphics>& g);
 void CloseGraphics(const Ref<TGraphics>& g);

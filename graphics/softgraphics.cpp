@@ -9,15 +9,13 @@
 #include <cstdlib>    // for std::calloc, std::free
 #include <memory>
 #include <new>        // for std::bad_alloc
+#include <string>
 
 #include "graphics/platform/glcontext.h"
 
 namespace {
 
 constexpr int kBytesPerPixel = 4;
-// The largest buffer a software context takes: what one pixmap can hold (2^31 - 1 bytes),
-// since a drawing that could never be read back is of no use.
-constexpr int64_t kMaxBufferBytes = 2147483647;
 
 struct FreeDeleter {
   void operator()(uint8_t* pixels) const { std::free(pixels); }
@@ -100,17 +98,12 @@ class TSoftGraphicsDriver : public TGraphicsDriver {
   std::vector<TGraphicsMode> GraphicsModes() override { return DisplayGraphicsModes(); }
 
   Ref<TGraphics> AttachGraphics(int widget, int flags) override {
-    GLContextRecord* record = GLContextAttachSoftware(widget, flags);
-    if (!record) return nullptr;
-    return std::make_shared<TSoftGraphics>(record);
+    return WithBuffer(GLContextAttachSoftware(widget, flags));
   }
 
   Ref<TGraphics> CreateGraphics(int width, int height, int depth, int hertz,
                                 int flags) override {
-    if (int64_t{width} * height * kBytesPerPixel > kMaxBufferBytes) return nullptr;
-    GLContextRecord* record = GLContextCreateSoftware(width, height, depth, hertz, flags);
-    if (!record) return nullptr;
-    return std::make_shared<TSoftGraphics>(record);
+    return WithBuffer(GLContextCreateSoftware(width, height, depth, hertz, flags));
   }
 
   int SetGraphics(const Ref<TGraphics>& g) override {
@@ -122,6 +115,25 @@ class TSoftGraphicsDriver : public TGraphicsDriver {
   int Flip(int) override {
     if (current) current->Show();
     return 0;
+  }
+
+ private:
+  // A context for the window with its buffer made now, or null (GraphicsFailure says why).
+  static Ref<TGraphics> WithBuffer(GLContextRecord* record) {
+    if (!record) {
+      SetGraphicsFailure(GLContextFailure());
+      return nullptr;
+    }
+    auto context = std::make_shared<TSoftGraphics>(record);
+    try {
+      context->Buffer();
+    } catch (const std::bad_alloc&) {
+      SetGraphicsFailure("not enough memory for its " + std::to_string(record->width) + " x " +
+                         std::to_string(record->height) + " drawing buffer");
+      context->Close();
+      return nullptr;
+    }
+    return context;
   }
 };
 

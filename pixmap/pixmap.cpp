@@ -289,7 +289,7 @@ Ref<TPixmap> TPixmap::Create(int width, int height, int format, int align) {
   if (capacity > 0) {
     pixmap->pixels = AllocatePixels(static_cast<std::size_t>(capacity));
     if (!pixmap->pixels)
-      throw TRuntimeError("Unable to allocate pixmap memory " + SizeText(width, height));
+      throw TOutOfMemoryError("Unable to allocate pixmap memory " + SizeText(width, height));
   }
   pixmap->width = width;
   pixmap->height = height;

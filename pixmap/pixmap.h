@@ -46,9 +46,10 @@ class TPixmap : public Object, public std::enable_shared_from_this<TPixmap> {
   virtual Ref<TPixmap> Convert(int format);
   virtual uint32_t ReadPixel(int x, int y);
   virtual void WritePixel(int x, int y, uint32_t argb);
-  // Note: raises TRuntimeError for a negative size, an align below 1, an unknown format, or
-  // pixel memory that cannot be had (including sizes beyond 2^31 bytes). A pixmap with no
-  // pixels (width or height 0) is valid and has null pixels.
+  // Note: raises TOutOfMemoryError (a std::bad_alloc) when the pixel memory cannot be had,
+  // and TRuntimeError for a negative size, an align below 1, an unknown format, or a size
+  // beyond 2^31 bytes. A pixmap with no pixels (width or height 0) is valid and has null
+  // pixels.
   static Ref<TPixmap> Create(int width, int height, int format, int align = 4);
   static Ref<TPixmap> CreateStatic(void* pixels, int width, int height, int pitch, int format);
   virtual void ClearPixels(uint32_t argb);

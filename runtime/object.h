@@ -1,9 +1,11 @@
 // Runtime core: the root object and reference type every framework class shares, the
-// framework's one string type, and the runtime error raised for fatal conditions.
+// framework's one string type, the runtime error raised for fatal conditions and the one
+// failure raised when memory runs out.
 // Depends on nothing. Keeps no state.
 #pragma once
 
 #include <memory>
+#include <new>  // for std::bad_alloc
 #include <stdexcept>
 #include <string>
 
@@ -36,4 +38,17 @@ class TStringObject : public Object {
 class TRuntimeError : public std::runtime_error {
  public:
   explicit TRuntimeError(const std::string& message) : std::runtime_error(message) {}
+};
+
+// Memory ran out. The one failure type for "no memory" across the program: it is a
+// std::bad_alloc, so a single handler for std::bad_alloc sees both the standard library's
+// failures and ours; ours also says what could not be had ("Unable to allocate pixmap
+// memory (4096 x 4096)").
+class TOutOfMemoryError : public std::bad_alloc {
+ public:
+  explicit TOutOfMemoryError(std::string message) : message_(std::move(message)) {}
+  const char* what() const noexcept override { return message_.c_str(); }
+
+ private:
+  std::string message_;
 };

@@ -1,9 +1,11 @@
 // Console output and the debug trace. The console is a UTF-8 text stream over standard
 // input and output; each 16-bit code is encoded on its own, so surrogate halves become two
-// three-byte sequences. State: the console stream (created by StartConsole) and the
+// three-byte sequences. A failed write or flush of standard output raises
+// TStreamWriteException. State: the console stream (created by StartConsole) and the
 // debug-trace hook.
 #include "stream/console.h"
 
+#include <csignal>  // for ignoring SIGPIPE
 #include <cstdio>
 #include <limits>  // for the no-character answer below every decodable code
 #include <string>
@@ -27,8 +29,13 @@ Ref<TTextStream> ConsoleStream;
 
 bool TCStandardIO::Eof() { return feof(stdin) != 0; }
 
+// Note: standard output is buffered, so a full device, a closed descriptor or a closed pipe
+// usually shows only here; it raises the write error like a refused byte does.
 int TCStandardIO::Flush() {
-  fflush(stdout);
+  if (fflush(stdout) != 0) {
+    clearerr(stdout);  // the next write tries again rather than failing on an old error
+    throw TStreamWriteException();
+  }
   return 0;
 }
 
@@ -39,7 +46,9 @@ int64_t TCStandardIO::Read(void* buffer, int64_t count) {
 
 int64_t TCStandardIO::Write(const void* buffer, int64_t count) {
   if (count <= 0) return 0;
-  return static_cast<int64_t>(fwrite(buffer, 1, static_cast<size_t>(count), stdout));
+  const size_t written = fwrite(buffer, 1, static_cast<size_t>(count), stdout);
+  if (written < static_cast<size_t>(count)) clearerr(stdout);
+  return static_cast<int64_t>(written);
 }
 
 // ---- TTextStream ------------------------------------------------------------------------
@@ -155,6 +164,9 @@ void SetDebugTraceHook(std::function<void(const String&)> hook) { trace_hook = s
 void StartConsole() {
   if (started) return;
   started = true;
+  // Note: a reader that went away (a closed pipe) must become "Error writing to stream",
+  // not a signal that ends the process without a word.
+  signal(SIGPIPE, SIG_IGN);
   StartStream();
   ConsoleStream = TTextStream::Create(std::make_shared<TCStandardIO>(), TTextStream::UTF8);
 }

@@ -10,6 +10,7 @@ packages=(
   libpng-dev zlib1g-dev
   nlohmann-json3-dev
   xvfb xdotool x11-utils
+  time
 )
 
 missing=()

@@ -11,6 +11,7 @@
 #include <GL/glext.h>  // for GL_CLAMP_TO_EDGE beyond OpenGL 1.1
 
 #include <cstdint>
+#include <cstring>    // for std::memcpy of whole rows
 #include <vector>
 
 #include "draw2d/device.h"
@@ -281,10 +282,18 @@ class TGLVex2DDriver : public TVex2DDriver {
     glPixelStorei(GL_PACK_ROW_LENGTH, 0);
     glReadPixels(x, CurrentGraphicsHeight() - height - y, width, height, GL_RGBA,
                  GL_UNSIGNED_BYTE, read->pixels);
-    // GL reads bottom row first; callers get row 0 on top.
-    Ref<TPixmap> flipped = PixmapFlip(read);
+    // GL reads bottom row first; callers get row 0 on top. Note: the rows are swapped in
+    // place through one row of scratch, so a grab needs the memory of one image, not two.
+    std::vector<uint8_t> row(static_cast<std::size_t>(read->pitch));
+    for (int top = 0, bottom = height - 1; top < bottom; ++top, --bottom) {
+      uint8_t* upper = read->PixelPtr(0, top);
+      uint8_t* lower = read->PixelPtr(0, bottom);
+      std::memcpy(row.data(), upper, row.size());
+      std::memcpy(upper, lower, row.size());
+      std::memcpy(lower, row.data(), row.size());
+    }
     SetBlend(blend);
-    return flipped;
+    return read;
   }
 
   void SetResolution(float width, float height) override {

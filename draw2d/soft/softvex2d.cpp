@@ -345,8 +345,6 @@ class TSoftVex2DDriver : public TVex2DDriver {
  private:
   Ref<TGraphics> Wrap(Ref<TGraphics> context) {
     if (!context) return nullptr;
-    // The buffer is made now, so a size the memory cannot hold fails the create.
-    if (!SoftGraphicsBuffer(*context).pixels) return nullptr;
     return TVex2DGraphics::Create(context, this);
   }
 

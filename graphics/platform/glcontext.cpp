@@ -15,7 +15,10 @@
 
 #include <algorithm>  // for std::min, std::max
 #include <cstdint>
+#include <cstdio>  // for std::snprintf of a GL status code
+#include <string>
 
+#include "graphics/graphics.h"  // for the GRAPHICS_ flag names
 #include "graphics/platform/sdlsystem.h"
 #include "graphics/system.h"
 #include "runtime/object.h"
@@ -30,6 +33,8 @@ constexpr int kKindDesktop = 2;
 constexpr int kKindFullScreen = 3;
 // Display modes asked for at the most.
 constexpr int kModeTableSize = 1024;
+// SDL refuses windows wider or higher than this ("Window is too large.").
+constexpr int kLargestWindowSide = 16384;
 
 // Framebuffer object entry points, fetched once from the GL (core 3.0 names first, then
 // the extension ones).
@@ -46,11 +51,16 @@ struct FramebufferCalls {
   PFNGLFRAMEBUFFERRENDERBUFFERPROC FramebufferRenderbuffer = nullptr;
   PFNGLCHECKFRAMEBUFFERSTATUSPROC CheckFramebufferStatus = nullptr;
   PFNGLBLITFRAMEBUFFERPROC BlitFramebuffer = nullptr;
+  // Optional: tells a storage the GL could not allocate from other failures.
+  PFNGLGETRENDERBUFFERPARAMETERIVPROC GetRenderbufferParameteriv = nullptr;
 };
 
 GLContextRecord* context_list = nullptr;
 GLContextRecord* current_record = nullptr;
 FramebufferCalls fbo;
+int record_holds = 0;
+GLContextRecord* closed_while_held = nullptr;  // linked through next
+std::string failure_reason;  // why the last create or attach made no record
 
 template <class Function>
 void Fetch(Function& slot, const char* core, const char* extension) {
@@ -74,6 +84,8 @@ void LookUpFramebufferCalls() {
   Fetch(fbo.CheckFramebufferStatus, "glCheckFramebufferStatus",
         "glCheckFramebufferStatusEXT");
   Fetch(fbo.BlitFramebuffer, "glBlitFramebuffer", "glBlitFramebufferEXT");
+  Fetch(fbo.GetRenderbufferParameteriv, "glGetRenderbufferParameteriv",
+        "glGetRenderbufferParameterivEXT");
   fbo.available = fbo.GenFramebuffers && fbo.DeleteFramebuffers && fbo.BindFramebuffer &&
                   fbo.GenRenderbuffers && fbo.DeleteRenderbuffers && fbo.BindRenderbuffer &&
                   fbo.RenderbufferStorage && fbo.FramebufferRenderbuffer &&
@@ -89,20 +101,48 @@ void BindDrawingBuffer(GLContextRecord* record) {
   glReadBuffer(GL_COLOR_ATTACHMENT0);
 }
 
-// Makes the off-screen drawing buffer of the record's size. No alpha channel (read-back
-// alpha is then 255); depth and stencil only when the flags ask for them. The record's
-// context must be current.
-void MakeDrawingBuffer(GLContextRecord* record) {
+std::string SizeText(int width, int height) {
+  return std::to_string(width) + " x " + std::to_string(height);
+}
+
+// The words for a size the graphics system will not make, with its limit.
+std::string SizeRefused(int limit) {
+  return "the graphics system refused that size (at most " + SizeText(limit, limit) + ")";
+}
+
+// Makes the off-screen drawing buffer of the record's size: RGBA when the flags ask for an
+// alpha buffer, else RGB (read-back alpha is then 255); depth and stencil only when the
+// flags ask for them. The record's context must be current. False, with failure_reason
+// saying why, when the buffer cannot be made; true also when the GL has no framebuffer
+// objects at all (drawing then goes to the window's back buffer).
+bool MakeDrawingBuffer(GLContextRecord* record) {
   LookUpFramebufferCalls();
-  if (!fbo.available) return;
+  if (!fbo.available) return true;
+  GLint largest = 0;
+  glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &largest);
+  if (largest > 0 && (record->width > largest || record->height > largest)) {
+    failure_reason = SizeRefused(largest);
+    return false;
+  }
+  // Note: an accumulation buffer (flag 32) cannot be attached to a framebuffer object, so
+  // this context has none; its flags say so instead of pretending.
+  record->flags &= ~GRAPHICS_ACCUMBUFFER;
+  while (glGetError() != GL_NO_ERROR) {
+  }
   fbo.GenFramebuffers(1, &record->framebuffer);
   fbo.BindFramebuffer(GL_FRAMEBUFFER, record->framebuffer);
   fbo.GenRenderbuffers(1, &record->colorbuffer);
   fbo.BindRenderbuffer(GL_RENDERBUFFER, record->colorbuffer);
-  fbo.RenderbufferStorage(GL_RENDERBUFFER, GL_RGB8, record->width, record->height);
+  const GLenum colour_format = (record->flags & GRAPHICS_ALPHABUFFER) ? GL_RGBA8 : GL_RGB8;
+  fbo.RenderbufferStorage(GL_RENDERBUFFER, colour_format, record->width, record->height);
+  // Note: some GLs report a storage they could not allocate only as a buffer of no size.
+  GLint stored_width = record->width;
+  if (fbo.GetRenderbufferParameteriv) {
+    fbo.GetRenderbufferParameteriv(GL_RENDERBUFFER, GL_RENDERBUFFER_WIDTH, &stored_width);
+  }
   fbo.FramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER,
                               record->colorbuffer);
-  if (record->flags & (8 | 16)) {
+  if (record->flags & (GRAPHICS_DEPTHBUFFER | GRAPHICS_STENCILBUFFER)) {
     fbo.GenRenderbuffers(1, &record->depthbuffer);
     fbo.BindRenderbuffer(GL_RENDERBUFFER, record->depthbuffer);
     fbo.RenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH24_STENCIL8, record->width,
@@ -113,14 +153,24 @@ void MakeDrawingBuffer(GLContextRecord* record) {
                                 record->depthbuffer);
   }
   fbo.BindRenderbuffer(GL_RENDERBUFFER, 0);
-  if (fbo.CheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
-    // Note: an incomplete buffer is dropped; drawing then goes to the window's back buffer.
+  const bool out_of_memory = glGetError() == GL_OUT_OF_MEMORY || stored_width == 0;
+  const GLenum status = fbo.CheckFramebufferStatus(GL_FRAMEBUFFER);
+  if (out_of_memory || status != GL_FRAMEBUFFER_COMPLETE) {
+    // Note: a window's back buffer does not keep its drawing across presentation, so an
+    // incomplete drawing buffer is a failure, not a reason to draw there instead.
+    char code[16];
+    std::snprintf(code, sizeof(code), "0x%04X", static_cast<unsigned>(status));
+    failure_reason = out_of_memory ? "not enough memory for its " +
+                                         SizeText(record->width, record->height) +
+                                         " drawing buffer"
+                                   : std::string("its drawing buffer is incomplete (status ") +
+                                         code + ")";
     fbo.BindFramebuffer(GL_FRAMEBUFFER, 0);
     fbo.DeleteFramebuffers(1, &record->framebuffer);
     fbo.DeleteRenderbuffers(1, &record->colorbuffer);
     if (record->depthbuffer) fbo.DeleteRenderbuffers(1, &record->depthbuffer);
     record->framebuffer = record->colorbuffer = record->depthbuffer = 0;
-    return;
+    return false;
   }
   // A new buffer holds undefined pixels: start from black like a fresh window. Note: a
   // resized attached window gets its buffer while the drawing layer's scissor and clear
@@ -136,6 +186,7 @@ void MakeDrawingBuffer(GLContextRecord* record) {
   glClearColor(clear_colour[0], clear_colour[1], clear_colour[2], clear_colour[3]);
   if (scissor) glEnable(GL_SCISSOR_TEST);
   BindDrawingBuffer(record);
+  return true;
 }
 
 void FreeDrawingBuffer(GLContextRecord* record) {
@@ -152,14 +203,14 @@ void FreeDrawingBuffer(GLContextRecord* record) {
 void RequestPixelFormat(int flags) {
   SDL_GL_ResetAttributes();
   SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
-  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, (flags & 2) ? 1 : 0);
+  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, (flags & GRAPHICS_BACKBUFFER) ? 1 : 0);
   SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 1);
   SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 1);
   SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 1);
-  SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, (flags & 4) ? 1 : 0);
-  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, (flags & 8) ? 1 : 0);
-  SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, (flags & 16) ? 1 : 0);
-  int accumulation = (flags & 32) ? 1 : 0;
+  SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, (flags & GRAPHICS_ALPHABUFFER) ? 1 : 0);
+  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, (flags & GRAPHICS_DEPTHBUFFER) ? 1 : 0);
+  SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, (flags & GRAPHICS_STENCILBUFFER) ? 1 : 0);
+  int accumulation = (flags & GRAPHICS_ACCUMBUFFER) ? 1 : 0;
   SDL_GL_SetAttribute(SDL_GL_ACCUM_RED_SIZE, accumulation);
   SDL_GL_SetAttribute(SDL_GL_ACCUM_GREEN_SIZE, accumulation);
   SDL_GL_SetAttribute(SDL_GL_ACCUM_BLUE_SIZE, accumulation);
@@ -170,11 +221,18 @@ void RequestPixelFormat(int flags) {
 // refuses the context.
 bool MakeContext(GLContextRecord* record) {
   record->context = SDL_GL_CreateContext(record->window);
-  if (!record->context) return false;
+  if (!record->context) {
+    failure_reason = std::string("the GL context could not be made: ") + SDL_GetError();
+    return false;
+  }
   // SDL made the new context current; keep the module's notion in step.
-  MakeDrawingBuffer(record);
   current_record = record;
-  return true;
+  if (MakeDrawingBuffer(record)) return true;
+  SDL_GL_MakeCurrent(nullptr, nullptr);
+  current_record = nullptr;
+  SDL_GL_DeleteContext(record->context);
+  record->context = nullptr;
+  return false;
 }
 
 void Unlink(GLContextRecord* record) {
@@ -231,7 +289,9 @@ void MeasureAttachedWindow(GLContextRecord* record) {
   if (SDL_GL_MakeCurrent(record->window, record->context) != 0) return;
   current_record = record;
   FreeDrawingBuffer(record);
-  MakeDrawingBuffer(record);
+  // Note: a buffer the new size cannot have leaves drawing in the window's back buffer;
+  // nobody here could be told, and the attached window is the caller's to size.
+  static_cast<void>(MakeDrawingBuffer(record));
   current_record = nullptr;
   SDL_GL_MakeCurrent(nullptr, nullptr);
   GLContextMakeCurrent(previous);
@@ -242,11 +302,23 @@ void MeasureAttachedWindow(GLContextRecord* record) {
 namespace {
 
 // A desktop (depth 0) or full-screen window of the given client size, with a GL context
-// and drawing buffer, or, for a software window, with neither.
+// and drawing buffer, or, for a software window, with neither. Null when none can be made
+// (GLContextFailure says why).
 GLContextRecord* CreateWindowRecord(int width, int height, int depth, int hertz, int flags,
                                     bool software) {
-  if (width <= 0 || height <= 0) return nullptr;
-  if (!StartSDLVideo()) return nullptr;
+  failure_reason.clear();
+  if (width <= 0 || height <= 0) {
+    failure_reason = "a window needs at least one pixel each way";
+    return nullptr;
+  }
+  if (width > kLargestWindowSide || height > kLargestWindowSide) {
+    failure_reason = SizeRefused(kLargestWindowSide);
+    return nullptr;
+  }
+  if (!StartSDLVideo()) {
+    failure_reason = "no video driver could be started, not even the off-screen one";
+    return nullptr;
+  }
   GLContextRecord* previous = current_record;
   auto* record = new GLContextRecord;
   record->kind = depth != 0 ? kKindFullScreen : kKindDesktop;
@@ -270,6 +342,7 @@ GLContextRecord* CreateWindowRecord(int width, int height, int depth, int hertz,
   const Uint32 window_flags = SDL_WINDOW_HIDDEN | (software ? 0 : SDL_WINDOW_OPENGL);
   record->window = SDL_CreateWindow(title.c_str(), left, top, width, height, window_flags);
   if (!record->window) {
+    failure_reason = std::string("the window could not be made: ") + SDL_GetError();
     delete record;
     return nullptr;
   }
@@ -349,13 +422,18 @@ namespace {
 // A record for an existing native (X11) window, with a GL context and drawing buffer on
 // it, or, for a software window, with neither.
 GLContextRecord* AttachWindowRecord(int widget, int flags, bool software) {
+  failure_reason = "no window on a display to attach to";
   if (widget == 0 || !StartSDLVideo() || !SDLVideoOnDisplay()) return nullptr;
+  failure_reason.clear();
   GLContextRecord* previous = current_record;
   SDL_SetHint(SDL_HINT_VIDEO_FOREIGN_WINDOW_OPENGL, software ? "0" : "1");
   if (!software) RequestPixelFormat(flags);
   SDL_Window* window =
       SDL_CreateWindowFrom(reinterpret_cast<void*>(static_cast<std::uintptr_t>(widget)));
-  if (!window) return nullptr;
+  if (!window) {
+    failure_reason = std::string("the window could not be taken over: ") + SDL_GetError();
+    return nullptr;
+  }
   auto* record = new GLContextRecord;
   record->kind = kKindAttached;
   record->flags = flags;
@@ -429,8 +507,26 @@ void GLContextClose(GLContextRecord* record) {
   if (record->context) SDL_GL_DeleteContext(record->context);
   // Attached windows are not ours: only SDL's record of them goes.
   SDL_DestroyWindow(record->window);
-  delete record;
+  record->window = nullptr;
+  record->context = nullptr;
+  if (record_holds > 0) {
+    record->closed = true;
+    record->next = closed_while_held;
+    closed_while_held = record;
+  } else {
+    delete record;
+  }
   GLContextMakeCurrent(keep);
+}
+
+void GLContextHoldRecords() { ++record_holds; }
+
+void GLContextReleaseRecords() {
+  if (record_holds == 0 || --record_holds > 0) return;
+  while (GLContextRecord* record = closed_while_held) {
+    closed_while_held = record->next;
+    delete record;
+  }
 }
 
 void GLContextSetSwapInterval(int interval) { SDL_GL_SetSwapInterval(interval); }
@@ -445,7 +541,7 @@ void GLContextSwap(int sync) {
     glDisable(GL_SCISSOR_TEST);
     fbo.BindFramebuffer(GL_READ_FRAMEBUFFER, record->framebuffer);
     fbo.BindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
-    glDrawBuffer((record->flags & 2) ? GL_BACK : GL_FRONT);
+    glDrawBuffer((record->flags & GRAPHICS_BACKBUFFER) ? GL_BACK : GL_FRONT);
     fbo.BlitFramebuffer(0, 0, record->width, record->height, 0, 0, record->width,
                         record->height, GL_COLOR_BUFFER_BIT, GL_NEAREST);
     SDL_GL_SwapWindow(record->window);
@@ -487,6 +583,8 @@ std::vector<TGraphicsMode> DisplayGraphicsModes() {
 
 GLContextRecord* GLContextCurrent() { return current_record; }
 
+const std::string& GLContextFailure() { return failure_reason; }
+
 GLContextRecord* GLContextForWindowId(unsigned window_id) {
   if (window_id == 0) return nullptr;
   for (GLContextRecord* record = context_list; record; record = record->next) {
@@ -496,7 +594,7 @@ GLContextRecord* GLContextForWindowId(unsigned window_id) {
 }
 
 void GLWindowEvent(GLContextRecord* record, const SDL_Event& event) {
-  if (event.type != SDL_WINDOWEVENT) return;
+  if (record->closed || event.type != SDL_WINDOWEVENT) return;
   switch (event.window.event) {
     case SDL_WINDOWEVENT_FOCUS_LOST:
       // A full-screen window gives the display back and gets out of the way.

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "graphics/graphics.h"  // for TGraphicsMode
@@ -37,10 +38,13 @@ struct GLContextRecord {
   // 1 for a software window: no GL context or drawing buffer; GLContextShowPixels shows
   // its content.
   int software = 0;
+  // Set when the record was closed while held (see GLContextHoldRecords).
+  bool closed = false;
 };
 
-// A desktop (depth 0) or full-screen window of the given client size with a GL context, or
-// null. Raises "GLGraphicsDriver failed to set display mode" when full screen is refused.
+// A desktop (depth 0) or full-screen window of the given client size with a GL context and
+// its drawing buffer, or null (GLContextFailure says why). Raises "GLGraphicsDriver failed
+// to set display mode" when full screen is refused.
 GLContextRecord* GLContextCreate(int width, int height, int depth, int hertz, int flags);
 // A window like GLContextCreate's whose content is a pixel buffer in main memory, shown
 // with GLContextShowPixels: no GL context and no drawing buffer. Null when no window can be
@@ -74,7 +78,16 @@ int GLContextEnumModes(int* table, int capacity);
 // makes windows on this layer).
 std::vector<TGraphicsMode> DisplayGraphicsModes();
 GLContextRecord* GLContextCurrent();
+// Why the last GLContextCreate or GLContextAttach gave no record, in the user's words
+// ("the graphics system refused that size (at most 16384 x 16384)").
+const std::string& GLContextFailure();
 // The listed record whose window has this SDL window id, or null.
 GLContextRecord* GLContextForWindowId(unsigned window_id);
-// Window-procedure handling after the event translation (only for listed windows).
+// Window-procedure handling after the event translation (only for listed windows); does
+// nothing for a record closed meanwhile.
 void GLWindowEvent(GLContextRecord* record, const SDL_Event& event);
+// While held, a closed record is marked closed and unlinked but its memory stays, so the
+// window handling that follows an emitted event (whose hooks may close the window) still
+// reads a valid record. Holds nest; the last release frees the records closed meanwhile.
+void GLContextHoldRecords();
+void GLContextReleaseRecords();

@@ -213,6 +213,12 @@ void Dispatch(const SDL_Event& event) {
   }
   GLContextRecord* record = GLContextForWindowId(EventWindowId(event));
   if (!record) return;
+  // Note: a hook run by the translation may close the window (on AppSuspend, say); the
+  // record stays readable until the window's own handling is done.
+  struct Hold {
+    Hold() { GLContextHoldRecords(); }
+    ~Hold() { GLContextReleaseRecords(); }
+  } hold;
   TranslateSDLEvent(event, nullptr);
   GLWindowEvent(record, event);
 }
@@ -342,6 +348,50 @@ int VirtualKeyForSDLKey(int scancode, int keycode) {
     case SDL_SCANCODE_RSHIFT: return 161;
     case SDL_SCANCODE_RALT: return 165;
     case SDL_SCANCODE_RGUI: return 92;
+    // Keypad keys of other keyboards, and keys that repeat another's meaning.
+    case SDL_SCANCODE_KP_EQUALS:
+    case SDL_SCANCODE_KP_EQUALSAS400: return 146;  // the keypad "=" of NEC keyboards
+    case SDL_SCANCODE_KP_COMMA:
+    case SDL_SCANCODE_SEPARATOR:
+    case SDL_SCANCODE_THOUSANDSSEPARATOR: return 108;  // the keypad separator
+    case SDL_SCANCODE_KP_DECIMAL:
+    case SDL_SCANCODE_DECIMALSEPARATOR: return 110;
+    case SDL_SCANCODE_KP_00:
+    case SDL_SCANCODE_KP_000: return 96;  // keys that type keypad zeros
+    case SDL_SCANCODE_KP_CLEAR: return 12;
+    case SDL_SCANCODE_KP_TAB: return 9;
+    case SDL_SCANCODE_KP_BACKSPACE: return 8;
+    case SDL_SCANCODE_KP_SPACE: return 32;
+    case SDL_SCANCODE_KP_A: return 65;
+    case SDL_SCANCODE_KP_B: return 66;
+    case SDL_SCANCODE_KP_C: return 67;
+    case SDL_SCANCODE_KP_D: return 68;
+    case SDL_SCANCODE_KP_E: return 69;
+    case SDL_SCANCODE_KP_F: return 70;
+    case SDL_SCANCODE_RETURN2: return 13;
+    case SDL_SCANCODE_PRIOR: return 33;
+    case SDL_SCANCODE_CANCEL: return 3;
+    case SDL_SCANCODE_SYSREQ: return 246;  // Attn
+    case SDL_SCANCODE_CRSEL: return 247;
+    case SDL_SCANCODE_EXSEL: return 248;
+    case SDL_SCANCODE_MODE: return 165;  // the AltGr of layouts that call it a mode switch
+    case SDL_SCANCODE_WWW: return 172;
+    case SDL_SCANCODE_APP1: return 182;
+    case SDL_SCANCODE_APP2: return 183;
+    // Keys of Japanese and Korean keyboards.
+    case SDL_SCANCODE_INTERNATIONAL1: return 226;  // Ro
+    case SDL_SCANCODE_INTERNATIONAL2: return 21;   // Katakana/Hiragana
+    case SDL_SCANCODE_INTERNATIONAL3: return 220;  // Yen
+    case SDL_SCANCODE_INTERNATIONAL4: return 28;   // Henkan (convert)
+    case SDL_SCANCODE_INTERNATIONAL5: return 29;   // Muhenkan (non-convert)
+    case SDL_SCANCODE_LANG1: return 21;            // Hangul
+    case SDL_SCANCODE_LANG2: return 25;            // Hanja
+    // Note: every other key SDL names has no virtual-key code on the system whose codes
+    // these are (the Sun editing keys Stop, Again, Undo, Cut, Copy, Paste and Find; Power;
+    // International 6 to 9 and Lang 3 to 9; Alt Erase, Out, Oper, Clear/Again; the currency
+    // keys; the calculator keypad's brackets, operators, memory and number-base keys;
+    // brightness, display switch, keyboard light, eject, rewind, fast forward and the phone
+    // keys). They give no key events; what they type still arrives as characters.
     default: return kNoKey;
   }
 }

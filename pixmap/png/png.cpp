@@ -11,16 +11,13 @@
 #include "pixmap/png/png.h"
 
 #include <png.h>
-#include <unistd.h>  // for getpid
 
 #include <csetjmp>
 #include <exception>
-#include <filesystem>  // temporary file size, rename and removal
 #include <string>
-#include <system_error>
 #include <vector>
 
-#include "runtime/text.h"
+#include "stream/replace.h"
 #include "stream/stream.h"
 
 namespace {
@@ -38,7 +35,6 @@ Ref<TStream> slot;                  // stream of the save or load in progress
 std::exception_ptr pending;         // what a stream callback caught
 int64_t bytesWritten = 0;           // bytes the current save handed to its stream
 Ref<TPixmapLoaderPNG> reader;       // the registered reader, alive for the program's life
-unsigned long temporaryCounter = 0; // keeps temporary names of one process apart
 
 // ---- libpng callbacks ------------------------------------------------------------------
 
@@ -140,18 +136,6 @@ bool DecodePng(ReadJob* job) {
 // A plain path is text without a protocol: it names a file we write ourselves.
 bool IsPlainPath(const String& url) { return !url.empty() && url.find(u"::") == String::npos; }
 
-// The path as the file layer hands it to the platform.
-std::filesystem::path NativePath(String url) {
-  for (char16_t& c : url)
-    if (c == u'\\') c = u'/';
-  return std::filesystem::path(TextToUtf8(url));
-}
-
-String TemporaryPathFor(const String& target) {
-  return target + u".tmp" + TextFromInt(static_cast<long long>(getpid())) + u"-" +
-         TextFromInt(static_cast<long long>(++temporaryCounter));
-}
-
 // Encodes the pixmap onto an opened stream and closes it. True on success, false for a
 // libpng error; a stream failure is raised after the stream is closed and the slot cleared.
 bool WriteToStream(const Ref<TPixmap>& pixmap, const Ref<TStream>& stream, int level) {
@@ -207,31 +191,20 @@ bool WriteToStream(const Ref<TPixmap>& pixmap, const Ref<TStream>& stream, int l
 }
 
 int SaveToPath(const Ref<TPixmap>& pixmap, const String& target, int level) {
-  String temporary = TemporaryPathFor(target);
-  Ref<TStream> stream = OpenUrlForWriting(temporary);
-  if (!stream) return 0;  // no such directory, no permission: nothing was created
-  std::filesystem::path temporaryPath = NativePath(temporary);
-  std::error_code error;
+  TFileReplacement replacement;
+  if (!replacement.Begin(target)) return 0;  // no such folder, no permission: nothing made
   bool ok = false;
   try {
-    ok = WriteToStream(pixmap, stream, level);
+    ok = WriteToStream(pixmap, replacement.stream, level);
   } catch (...) {
-    std::filesystem::remove(temporaryPath, error);
+    replacement.Abandon();
     throw;
   }
-  // Note: buffered bytes reach the disk only when the stream closes, and a full disk may
-  // show only there; the file must hold every byte libpng gave us before it may replace
-  // the target.
-  if (ok) {
-    auto size = std::filesystem::file_size(temporaryPath, error);
-    ok = !error && static_cast<int64_t>(size) == bytesWritten;
+  if (!ok) {
+    replacement.Abandon();
+    return 0;
   }
-  if (ok) {
-    std::filesystem::rename(temporaryPath, NativePath(target), error);
-    ok = !error;
-  }
-  if (!ok) std::filesystem::remove(temporaryPath, error);
-  return ok ? 1 : 0;
+  return replacement.Commit(bytesWritten) ? 1 : 0;
 }
 
 int ClampCompression(int compression) {

@@ -6,10 +6,11 @@
 #include "pixmap/pixmap.h"
 
 // Writes the pixmap as PNG; 1 on success, 0 when the file cannot be opened or libpng fails.
-// A stream write failure raises TStreamWriteException. A plain path is written to a
-// temporary file beside it that replaces the target only once the image is complete, so a
-// failed save never leaves a truncated file nor loses the previous one. An empty pixmap
-// (width or height 0) is not saved: 0, and no file.
+// A stream write failure raises TStreamWriteException. A plain path is saved through a
+// TFileReplacement (stream/replace.h): a temporary file beside it replaces the target only
+// once the image is complete, so a failed save never leaves a truncated file nor loses the
+// previous one; a failure leaves errno saying why. An empty pixmap (width or height 0) is not
+// saved: 0, and no file.
 int PixmapSavePNG(const Ref<TPixmap>& pixmap, const String& url, int compression);
 int PixmapSavePNG(const Ref<TPixmap>& pixmap, const Ref<Object>& url, int compression);
 

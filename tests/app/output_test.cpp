@@ -56,8 +56,9 @@ TEST_F(OutputTest, KeyOutClearsExactlyTheKeyColourWhateverItsAlpha) {
 
 TEST_F(OutputTest, EnlargementsAreExactReplicas) {
   Ref<TPixmap> sheet = MakeSheet(5, 3);
-  Ref<TPixmap> doubled, quadrupled;
-  ASSERT_TRUE(EnlargeSheet(sheet, doubled, quadrupled));
+  Ref<TPixmap> doubled = EnlargeSheet(sheet, 2);
+  Ref<TPixmap> quadrupled = EnlargeSheet(sheet, 4);
+  ASSERT_TRUE(doubled && quadrupled);
   ASSERT_EQ(doubled->width, 10);
   ASSERT_EQ(doubled->height, 6);
   ASSERT_EQ(quadrupled->width, 20);
@@ -80,10 +81,8 @@ TEST_F(OutputTest, EnlargingASheetTooBigForAPixmapIsRefusedNotWrapped) {
   // The guard decides from the size alone, so the sheet's memory is never read.
   uint32_t one_pixel = 0;
   Ref<TPixmap> huge = PixmapCreateStatic(&one_pixel, 12000, 12000, 48000, PIXFMT_RGBA32);
-  Ref<TPixmap> doubled, quadrupled;
-  EXPECT_FALSE(EnlargeSheet(huge, doubled, quadrupled));
-  EXPECT_FALSE(doubled);
-  EXPECT_FALSE(quadrupled);
+  EXPECT_FALSE(EnlargeSheet(huge, 2));
+  EXPECT_FALSE(EnlargeSheet(huge, 4));
 }
 
 TEST_F(OutputTest, EveryFileThatCannotBeMadeGetsALineOfItsOwn) {

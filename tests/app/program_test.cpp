@@ -21,6 +21,7 @@
 #include "pixmap/png/png.h"
 #include "runtime/text.h"
 #include "stream/stream.h"
+#include "support/unprivileged.h"
 #include "support/xvfb.h"
 
 #ifndef SHEETBUILDER_PROGRAM
@@ -35,25 +36,35 @@ using namespace std::chrono_literals;
 class Program {
  public:
   // display: an X display name, or empty for none. limit_file_kib > 0 caps the size of any
-  // file the program writes (a full disk, as far as the program can tell).
+  // file the program writes (a full disk, as far as the program can tell). user: run as that
+  // ordinary user (when we are root). limit_memory_kib > 0 caps its address space.
   Program(const std::filesystem::path& folder, const std::string& display,
-          long limit_file_kib = 0)
+          long limit_file_kib = 0, const TUnprivileged* user = nullptr,
+          long limit_memory_kib = 0)
       : stderr_path_(folder.string() + ".stderr") {
     pid_ = fork();
     if (pid_ == 0) {
       if (chdir(folder.c_str()) != 0) _exit(120);
       const int err = open(stderr_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       dup2(err, 2);
+      if (user && geteuid() == 0 &&
+          (setgroups(0, nullptr) != 0 || setgid(user->gid) != 0 || setuid(user->uid) != 0)) {
+        _exit(122);
+      }
       unsetenv("WAYLAND_DISPLAY");
       if (display.empty()) {
         unsetenv("DISPLAY");
       } else {
         setenv("DISPLAY", display.c_str(), 1);
       }
-      if (limit_file_kib > 0) {
+      if (limit_file_kib > 0 || limit_memory_kib > 0) {
         signal(SIGXFSZ, SIG_IGN);  // a write past the cap fails instead of killing
-        const std::string command =
-            "ulimit -f " + std::to_string(limit_file_kib) + " && exec " SHEETBUILDER_PROGRAM;
+        std::string command;
+        if (limit_file_kib > 0) command += "ulimit -f " + std::to_string(limit_file_kib) + " && ";
+        if (limit_memory_kib > 0) {
+          command += "ulimit -v " + std::to_string(limit_memory_kib) + " && ";
+        }
+        command += "exec " SHEETBUILDER_PROGRAM;
         execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
       } else {
         execl(SHEETBUILDER_PROGRAM, SHEETBUILDER_PROGRAM, static_cast<char*>(nullptr));
@@ -262,6 +273,7 @@ TEST_F(ProgramTest, FailuresEndWithStatusOneAndOneClearLine) {
     EXPECT_EQ(RunOffScreen(dir, &messages), 1);
     EXPECT_EQ(Lines(messages), 1) << messages;
     EXPECT_NE(messages.find("100000 x 100000"), std::string::npos) << messages;
+    EXPECT_NE(messages.find("refused that size (at most"), std::string::npos) << messages;
     EXPECT_EQ(dir.Files(), std::vector<std::string>{"settings.ini"});
   }
   {
@@ -301,6 +313,65 @@ TEST_F(ProgramTest, ADisplayThatDoesNotAnswerCountsAsNoDisplay) {
   EXPECT_EQ(program.Wait(60s), 0);
   EXPECT_NE(program.Stderr().find("No display found"), std::string::npos) << program.Stderr();
   EXPECT_EQ(ReadPngHeader(dir / "Out.png").width, 64u);
+}
+
+TEST_F(ProgramTest, AWindowWhoseDrawingBufferCannotBeHadIsRefusedWithItsReason) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer reserves the address space this test limits";
+#endif
+  // An 8192-pixel-square drawing buffer needs 256 MiB; the capped address space leaves the
+  // GL less than that. The window is refused, saying why, instead of drawing elsewhere.
+  dir.Write("settings.ini", "Sheet Width=8192\nSheet Height=8192\nSize=16384\nRenderer=OpenGL\n");
+  Program program(dir.path, "", 0, nullptr, 800000);
+  EXPECT_EQ(program.Wait(), 1);
+  const std::string messages = program.Stderr();
+  EXPECT_EQ(Lines(messages), 1) << messages;
+  EXPECT_NE(messages.find("Could not open a 8192 x 8192 window for the sheet: "),
+            std::string::npos) << messages;
+  EXPECT_NE(messages.find("drawing buffer"), std::string::npos) << messages;
+  EXPECT_EQ(messages.find("refused that size"), std::string::npos) << messages;
+  EXPECT_EQ(dir.Files(), std::vector<std::string>{"settings.ini"});
+}
+
+TEST_F(ProgramTest, ASoftwareDrawingBufferThatCannotBeHadRefusesTheWindowWithItsReason) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer reserves the address space this test limits";
+#endif
+  // The default renderer's 16384-pixel-square buffer is 1 GiB, more than the capped address
+  // space holds at all.
+  dir.Write("settings.ini", "Sheet Width=16384\nSheet Height=16384\nSize=32768\n");
+  Program program(dir.path, "", 0, nullptr, 800000);
+  EXPECT_EQ(program.Wait(), 1);
+  const std::string messages = program.Stderr();
+  EXPECT_EQ(Lines(messages), 1) << messages;
+  EXPECT_NE(messages.find("Could not open a 16384 x 16384 window for the sheet: not enough "
+                          "memory for its 16384 x 16384 drawing buffer"),
+            std::string::npos)
+      << messages;
+  EXPECT_EQ(dir.Files(), std::vector<std::string>{"settings.ini"});
+}
+
+TEST_F(ProgramTest, AReadOnlyFileIsNotReplacedAndSaysSoInOneLine) {
+  TUnprivileged user;
+  if (!user.available) GTEST_SKIP() << "running as root with no 'nobody' user to test as";
+  dir.Write("settings.ini", "Sheet Width=32\nSheet Height=32\nSize=32\nMake=grow\n");
+  dir.Write("Out-hd.png", "keep me");
+  ASSERT_EQ(chmod((dir / "Out-hd.png").c_str(), 0444), 0);
+  for (const std::filesystem::path& path : {dir.path, dir / "Out-hd.png", dir / "settings.ini"}) {
+    ASSERT_EQ(chown(path.c_str(), user.uid, user.gid), 0) << path;
+  }
+  Program program(dir.path, "", 0, &user);
+  EXPECT_EQ(program.Wait(), 1);
+  const std::string messages = program.Stderr();
+  // One line for the refused file, one for the run without a display that wrote the others.
+  EXPECT_EQ(Lines(messages), 2) << messages;
+  EXPECT_NE(messages.find("Could not write \"Out-hd.png\": Permission denied"),
+            std::string::npos) << messages;
+  EXPECT_EQ(ReadBytes(dir / "Out-hd.png"), (std::vector<uint8_t>{'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
+  EXPECT_EQ(ReadPngHeader(dir / "Out.png").width, 32u);
+  EXPECT_EQ(ReadPngHeader(dir / "Out-hd2.png").width, 128u);
+  EXPECT_EQ(dir.Files(),
+            (std::vector<std::string>{"Out-hd.png", "Out-hd2.png", "Out.png", "settings.ini"}));
 }
 
 // A virtual X server for the tests that press keys; skipped when Xvfb or xdotool is missing.

@@ -100,6 +100,33 @@ TEST(SettingsDefaults, EachReadStartsAfresh) {
   EXPECT_FALSE(random_seed.has_value());
 }
 
+TEST(SettingsFile, AByteOrderMarkAtTheStartIsSkipped) {
+  TempDir dir;
+  // As Notepad writes it: the mark, then the first setting on the same line.
+  WriteSettings("\xEF\xBB\xBFSheet Width=64\r\nSheet Height=32\r\n");
+  ReadSheetSettings();
+  EXPECT_EQ(sheet_width, 64);
+  EXPECT_EQ(sheet_height, 32);
+  EXPECT_EQ(setting_keys[1], u"sheetwidth");
+  // A mark before a blank first line, and a file that holds nothing else.
+  WriteSettings("\xEF\xBB\xBF\nWidth=8\n");
+  ReadSheetSettings();
+  EXPECT_EQ(setting_count, 1);
+  EXPECT_EQ(sprite_width, 8);
+  WriteSettings("\xEF\xBB\xBF");
+  ReadSheetSettings();
+  EXPECT_EQ(setting_count, 0);
+  // Anywhere else the three bytes are part of the line, as they always were.
+  WriteSettings("Width=8\n\xEF\xBB\xBFHeight=8\n");
+  ReadSheetSettings();
+  EXPECT_EQ(sprite_height, 64);
+  EXPECT_EQ(setting_keys[2], String(u"\u00EF\u00BB\u00BFheight"));
+  // Only the whole mark goes: two of its bytes stay.
+  WriteSettings("\xEF\xBBWidth=8\n");
+  ReadSheetSettings();
+  EXPECT_EQ(sprite_width, 64);
+}
+
 TEST(SettingsKeys, CaseAndSpacesDoNotMatter) {
   TempDir dir;
   for (const char* line : {"Width = 32", "width=32", "   W I d  th  =   32   ", "\tWIDTH=32"}) {

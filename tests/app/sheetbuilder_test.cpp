@@ -1,10 +1,15 @@
 // Program flow through the recording 2D driver: the order of operations per cell, the grid
 // and its strips, the seeding with the warm-up draws, the refusal of unusable settings before
 // any window, the closing message drawn after the grab, and the no-display line.
+#include <sys/resource.h>  // for setrlimit: a child with little memory to spare
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>  // for std::find, std::find_if
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -281,6 +286,86 @@ TEST_F(SheetBuilderTest, ClosingMessageSitsFourteenPixelsAboveTheBottomAfterTheG
   // With no cell drawn, the message uses the initial state: blend mask.
   EXPECT_EQ(GetBlend(), BLEND_MASK);
   EXPECT_LT(Find(DrawOp::Flip, glyph), records.size());
+}
+
+// Runs the program body in a child whose address space may grow by only `headroom_mib`
+// beyond what it holds when it starts. Returns the body's status, plus 10 when the closing
+// message was drawn after the grab, or -1 when the child did not end normally (an abort).
+int RunWithLittleMemory(long headroom_mib, const TRecordingDriver* recorder,
+                        std::string& messages) {
+  int err[2];
+  if (pipe(err) != 0) return -2;
+  const pid_t child = fork();
+  if (child == 0) {
+    close(err[0]);
+    dup2(err[1], 2);
+    long size_kib = 0;
+    std::ifstream status("/proc/self/status");
+    for (std::string word; status >> word;) {
+      if (word == "VmSize:") status >> size_kib;
+    }
+    const rlim_t limit = static_cast<rlim_t>(size_kib + headroom_mib * 1024) * 1024;
+    rlimit cap{limit, limit};
+    if (size_kib == 0 || setrlimit(RLIMIT_AS, &cap) != 0) _exit(99);
+    const int result = RunSheetBuilder();
+    const auto& records = recorder->records;
+    bool grabbed = false, drawn = false;
+    for (const DrawRecord& record : records) {
+      grabbed = grabbed || record.op == DrawOp::GrabPixmap;
+      drawn = drawn || (grabbed && record.op == DrawOp::FrameDraw);
+    }
+    _exit(result + (drawn ? 10 : 0));
+  }
+  close(err[1]);
+  char buffer[512];
+  for (ssize_t n; (n = read(err[0], buffer, sizeof(buffer))) > 0;) messages.append(buffer, n);
+  close(err[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(SheetBuilderTest, RunningOutOfMemoryInTheOutputStepCostsOnlyTheFilesItCannotMake) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer reserves the address space this test limits";
+#endif
+  {
+    SCOPED_TRACE("no memory for the quadrupled copy: the others are written");
+    // The grab (16 MiB) and the doubled copy (64 MiB) fit; the quadrupled one (256 MiB) not.
+    dir.Write("settings.ini", "Sheet Width=2048\nSheet Height=2048\nSize=2048\nMake=grow\n");
+    std::string messages;
+    EXPECT_EQ(RunWithLittleMemory(160, recorder, messages), 11) << messages;
+    // Its line, and the recording driver's run without a display names the files written.
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), '\n'), 2) << messages;
+    EXPECT_NE(messages.find("\"Out-hd2.png\""), std::string::npos) << messages;
+    EXPECT_NE(messages.find("memory"), std::string::npos) << messages;
+    EXPECT_EQ(ReadPngHeader(dir / "Out.png").width, 2048u);
+    EXPECT_EQ(ReadPngHeader(dir / "Out-hd.png").width, 4096u);
+    EXPECT_EQ(dir.Files(), (std::vector<std::string>{"Out-hd.png", "Out.png", "settings.ini"}));
+  }
+  {
+    SCOPED_TRACE("no memory for the grab: every file gets its line");
+    ScratchDir empty;
+    // No cell (the sprite is larger than the sheet), so only the grab needs memory.
+    empty.Write("settings.ini", "Sheet Width=2048\nSheet Height=2048\nSize=4096\nMake=grow\n");
+    std::string messages;
+    EXPECT_EQ(RunWithLittleMemory(8, recorder, messages), 11) << messages;
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), '\n'), 3 + 1) << messages;
+    for (const char* name : {"\"Out.png\"", "\"Out-hd.png\"", "\"Out-hd2.png\""}) {
+      EXPECT_NE(messages.find(name), std::string::npos) << messages;
+    }
+    EXPECT_EQ(empty.Files(), std::vector<std::string>{"settings.ini"});
+  }
+  {
+    SCOPED_TRACE("no memory for the shrunk copies");
+    ScratchDir shrink;
+    shrink.Write("settings.ini", "Sheet Width=2048\nSheet Height=2048\nSize=4096\nMake=shrink\n");
+    std::string messages;
+    // The grab fits, a resized copy (its own 4 MiB plus the resampling rows) not.
+    EXPECT_EQ(RunWithLittleMemory(18, recorder, messages), 11) << messages;
+    EXPECT_NE(messages.find("\"Out-hd.png\""), std::string::npos) << messages;
+    EXPECT_EQ(ReadPngHeader(shrink / "Out-hd2.png").width, 2048u);
+  }
 }
 
 }  // namespace

@@ -145,6 +145,22 @@ TEST_F(GLDriver, GrabOfARectangleReadsDevicePixelsWhateverTheOrigin) {
   EXPECT_EQ(part->ReadPixel(0, 1), kBlack);
 }
 
+TEST_F(GLDriver, GrabTurnsEveryRowRightWayUpForOddAndEvenHeights) {
+  // Each row its own red, so any row left in place or swapped twice shows.
+  for (int y = 0; y < 7; ++y) {
+    SetColor(10 + 30 * y, 0, 0);
+    DrawRect(0, static_cast<float>(y), 4, 1);
+  }
+  for (int height : {1, 2, 3, 6, 7}) {
+    Ref<TPixmap> part = GrabPixmap(1, 0, 2, height);
+    ASSERT_EQ(part->height, height);
+    for (int y = 0; y < height; ++y) {
+      EXPECT_EQ(Red(part->ReadPixel(0, y)), 10 + 30 * y) << "height " << height << " row " << y;
+      EXPECT_EQ(part->ReadPixel(1, y), part->ReadPixel(0, y)) << "height " << height;
+    }
+  }
+}
+
 // --- colour, alpha and blending
 
 TEST_F(GLDriver, ColourIsClampedToBytes) {

@@ -347,4 +347,75 @@ TEST_F(OffscreenTest, ModifierMaskTravelsWithKeyAndMouseEvents) {
   Translate({alt_up});
 }
 
+// A hook that closes the opened window as soon as the application loses or regains the
+// focus, or is asked to end.
+Ref<Object> CloseOnAppEvent(int, Ref<Object> data, Ref<Object>) {
+  if (auto* event = dynamic_cast<TEvent*>(data.get())) {
+    if (event->id == EVENT_APPSUSPEND || event->id == EVENT_APPRESUME ||
+        event->id == EVENT_APPTERMINATE) {
+      CloseOpenedGraphics();
+    }
+  }
+  return data;
+}
+
+TEST_F(OffscreenTest, AHookThatClosesTheWindowDuringDispatchLeavesNothingDangling) {
+  // The window's own handling runs after the event is emitted; the record it reads must
+  // outlive the hook that closed the window (AddressSanitizer sees any read of a freed one).
+  for (Uint8 kind : {SDL_WINDOWEVENT_FOCUS_GAINED, SDL_WINDOWEVENT_FOCUS_LOST,
+                     SDL_WINDOWEVENT_CLOSE}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    if (!g) g = OpenGraphics(64, 48, 0, 0, 0);
+    ASSERT_TRUE(g);
+    const unsigned window = GLContextCurrent()->window_id;
+    if (kind == SDL_WINDOWEVENT_FOCUS_LOST) Translate({WindowEvent(SDL_WINDOWEVENT_FOCUS_GAINED)});
+    InsertHook(EmitEventHookId, CloseOnAppEvent, nullptr, 20);
+    // A second event for the same window waits behind the first: it finds no window.
+    auto events = Translate({WindowEvent(kind), Motion(1, 1, 0)});
+    DropHook(EmitEventHookId, CloseOnAppEvent, nullptr);
+    EXPECT_EQ(events.size(), 1u);
+    EXPECT_EQ(GLContextForWindowId(window), nullptr);
+    EXPECT_EQ(GLContextCurrent(), nullptr);
+    g = nullptr;
+  }
+  // The platform layer is still in order: a new window opens and draws.
+  g = OpenGraphics(64, 48, 0, 0, 0);
+  ASSERT_TRUE(g);
+  EXPECT_NE(GLContextCurrent(), nullptr);
+}
+
+TEST_F(OffscreenTest, FlagsAreGivenOrNotClaimedAndARefusedSizeSaysSo) {
+  // An alpha buffer keeps the alpha it is cleared to, across presentation.
+  g = OpenGraphics(64, 48, 0, 0, GRAPHICS_ALPHABUFFER);
+  ASSERT_TRUE(g);
+  EXPECT_EQ(CurrentGraphicsFlags(), GRAPHICS_BACKBUFFER | GRAPHICS_ALPHABUFFER);
+  glDisable(GL_SCISSOR_TEST);
+  glClearColor(0.0f, 1.0f, 0.0f, 0.5f);
+  glClear(GL_COLOR_BUFFER_BIT);
+  Flip(0);
+  unsigned char pixel[4] = {};
+  glReadPixels(10, 10, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel);
+  EXPECT_EQ(pixel[1], 255);
+  EXPECT_NEAR(pixel[3], 128, 1);
+  // Without the flag the buffer has no alpha: it reads back opaque.
+  g = OpenGraphics(64, 48, 0, 0, 0);
+  ASSERT_TRUE(g);
+  glDisable(GL_SCISSOR_TEST);
+  glClear(GL_COLOR_BUFFER_BIT);
+  glReadPixels(10, 10, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel);
+  EXPECT_EQ(pixel[3], 255);
+  // A drawing buffer has no accumulation buffer: the context opens without claiming one.
+  g = OpenGraphics(64, 48, 0, 0, GRAPHICS_ACCUMBUFFER | GRAPHICS_DEPTHBUFFER);
+  ASSERT_TRUE(g);
+  EXPECT_EQ(CurrentGraphicsFlags(), GRAPHICS_BACKBUFFER | GRAPHICS_DEPTHBUFFER);
+  EXPECT_EQ(GraphicsFailure(), "");
+  // A size the platform will not make: no context, and the reason names the size limit.
+  g = OpenGraphics(20000, 100, 0, 0, 0);
+  EXPECT_FALSE(g);
+  EXPECT_EQ(GraphicsFailure(), "the graphics system refused that size (at most 16384 x 16384)");
+  g = OpenGraphics(0, 100, 0, 0, 0);
+  EXPECT_FALSE(g);
+  EXPECT_EQ(GraphicsFailure().find("refused that size"), std::string::npos);
+}
+
 }  // namespace

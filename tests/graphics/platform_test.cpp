@@ -3,10 +3,12 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>  // for std::find
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <regex>
+#include <vector>
 
 #include "graphics/platform/sdlsystem.h"
 #include "graphics/system.h"
@@ -90,6 +92,61 @@ TEST(KeyMapping, ModifierKeysHaveTheirOwnSidesAndNeverTheSharedCodes) {
     EXPECT_TRUE(code >= 0 && code <= 255) << scancode;
   }
   EXPECT_EQ(Key(SDL_SCANCODE_UNKNOWN), 0);
+}
+
+TEST(KeyMapping, EveryKeySDLNamesIsMappedOrKnownToHaveNoCode) {
+  // Keys that type a character or repeat another key's meaning.
+  const std::pair<SDL_Scancode, int> expected[] = {
+      {SDL_SCANCODE_KP_EQUALS, 146},      {SDL_SCANCODE_KP_EQUALSAS400, 146},
+      {SDL_SCANCODE_SEPARATOR, 108},      {SDL_SCANCODE_KP_COMMA, 108},
+      {SDL_SCANCODE_KP_DECIMAL, 110},     {SDL_SCANCODE_KP_00, 96},
+      {SDL_SCANCODE_KP_CLEAR, 12},        {SDL_SCANCODE_KP_TAB, 9},
+      {SDL_SCANCODE_KP_BACKSPACE, 8},     {SDL_SCANCODE_KP_SPACE, 32},
+      {SDL_SCANCODE_KP_A, 65},            {SDL_SCANCODE_KP_F, 70},
+      {SDL_SCANCODE_RETURN2, 13},         {SDL_SCANCODE_CANCEL, 3},
+      {SDL_SCANCODE_INTERNATIONAL3, 220}, {SDL_SCANCODE_LANG1, 21},
+  };
+  for (const auto& [scancode, code] : expected) {
+    EXPECT_EQ(Key(scancode), code) << SDL_GetScancodeName(scancode);
+  }
+  // Keys with no virtual-key code at all.
+  const std::vector<SDL_Scancode> without_code = {
+      SDL_SCANCODE_POWER,           SDL_SCANCODE_STOP,           SDL_SCANCODE_AGAIN,
+      SDL_SCANCODE_UNDO,            SDL_SCANCODE_CUT,            SDL_SCANCODE_COPY,
+      SDL_SCANCODE_PASTE,           SDL_SCANCODE_FIND,           SDL_SCANCODE_INTERNATIONAL6,
+      SDL_SCANCODE_INTERNATIONAL7,  SDL_SCANCODE_INTERNATIONAL8, SDL_SCANCODE_INTERNATIONAL9,
+      SDL_SCANCODE_LANG3,           SDL_SCANCODE_LANG4,          SDL_SCANCODE_LANG5,
+      SDL_SCANCODE_LANG6,           SDL_SCANCODE_LANG7,          SDL_SCANCODE_LANG8,
+      SDL_SCANCODE_LANG9,           SDL_SCANCODE_ALTERASE,       SDL_SCANCODE_OUT,
+      SDL_SCANCODE_OPER,            SDL_SCANCODE_CLEARAGAIN,     SDL_SCANCODE_CURRENCYUNIT,
+      SDL_SCANCODE_CURRENCYSUBUNIT, SDL_SCANCODE_KP_LEFTPAREN,   SDL_SCANCODE_KP_RIGHTPAREN,
+      SDL_SCANCODE_KP_LEFTBRACE,    SDL_SCANCODE_KP_RIGHTBRACE,  SDL_SCANCODE_KP_XOR,
+      SDL_SCANCODE_KP_POWER,        SDL_SCANCODE_KP_PERCENT,     SDL_SCANCODE_KP_LESS,
+      SDL_SCANCODE_KP_GREATER,      SDL_SCANCODE_KP_AMPERSAND,   SDL_SCANCODE_KP_DBLAMPERSAND,
+      SDL_SCANCODE_KP_VERTICALBAR,  SDL_SCANCODE_KP_DBLVERTICALBAR, SDL_SCANCODE_KP_COLON,
+      SDL_SCANCODE_KP_HASH,         SDL_SCANCODE_KP_AT,          SDL_SCANCODE_KP_EXCLAM,
+      SDL_SCANCODE_KP_MEMSTORE,     SDL_SCANCODE_KP_MEMRECALL,   SDL_SCANCODE_KP_MEMCLEAR,
+      SDL_SCANCODE_KP_MEMADD,       SDL_SCANCODE_KP_MEMSUBTRACT, SDL_SCANCODE_KP_MEMMULTIPLY,
+      SDL_SCANCODE_KP_MEMDIVIDE,    SDL_SCANCODE_KP_PLUSMINUS,   SDL_SCANCODE_KP_CLEARENTRY,
+      SDL_SCANCODE_KP_BINARY,       SDL_SCANCODE_KP_OCTAL,       SDL_SCANCODE_KP_HEXADECIMAL,
+      SDL_SCANCODE_BRIGHTNESSDOWN,  SDL_SCANCODE_BRIGHTNESSUP,   SDL_SCANCODE_DISPLAYSWITCH,
+      SDL_SCANCODE_KBDILLUMTOGGLE,  SDL_SCANCODE_KBDILLUMDOWN,   SDL_SCANCODE_KBDILLUMUP,
+      SDL_SCANCODE_EJECT,           SDL_SCANCODE_AUDIOREWIND,    SDL_SCANCODE_AUDIOFASTFORWARD,
+      SDL_SCANCODE_SOFTLEFT,        SDL_SCANCODE_SOFTRIGHT,      SDL_SCANCODE_CALL,
+      SDL_SCANCODE_ENDCALL,
+  };
+  // The sweep: a key SDL names (a new SDL may add some) is either given a code or listed
+  // above; nothing vanishes unaccounted for.
+  int named = 0;
+  for (int scancode = 1; scancode < SDL_NUM_SCANCODES; ++scancode) {
+    const auto key = static_cast<SDL_Scancode>(scancode);
+    if (SDL_GetScancodeName(key)[0] == '\0') continue;
+    ++named;
+    const bool listed =
+        std::find(without_code.begin(), without_code.end(), key) != without_code.end();
+    EXPECT_NE(Key(key) != 0, listed) << SDL_GetScancodeName(key) << " (" << scancode << ")";
+  }
+  EXPECT_GT(named, 200);
 }
 
 TEST(ModifierMask, CombinesBothSidesOfEachModifier) {
