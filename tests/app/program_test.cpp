@@ -83,28 +83,29 @@ class Program {
 
   // The exit status, -1 for a signal, or kRunning when it did not end in time (then killed).
   int Wait(std::chrono::milliseconds timeout = 60s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (status_ == kRunning) {
-      int raw = 0;
-      const pid_t done = waitpid(pid_, &raw, WNOHANG);
-      if (done == pid_) {
-        status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        break;
-      }
-      if (std::chrono::steady_clock::now() > deadline) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-        return kRunning;
-      }
-      std::this_thread::sleep_for(10ms);
+    if (!Ended(timeout)) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+      pid_ = -1;
+      return kRunning;
     }
     return status_;
   }
-  bool Running() {
-    int raw = 0;
-    return status_ == kRunning && waitpid(pid_, &raw, WNOHANG) == 0;
+  // Whether it ends within `timeout` (its status is kept for Wait); it keeps running if not.
+  bool Ended(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (status_ == kRunning && pid_ > 0) {
+      int raw = 0;
+      if (waitpid(pid_, &raw, WNOHANG) == pid_) {
+        status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        break;
+      }
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(10ms);
+    }
+    return status_ != kRunning;
   }
+  bool Running() { return !Ended(0ms); }
   std::string Stderr() const {
     const std::vector<uint8_t> bytes = ReadBytes(stderr_path_);
     return std::string(bytes.begin(), bytes.end());
@@ -407,17 +408,26 @@ class KeyboardTest : public ProgramTest {
     }
     return false;
   }
-  // The files appear just before the closing message and the wait for a key; a key pressed
-  // before that wait starts is forgotten by it, so give the program time to get there.
-  static void LetItReachTheWait() { std::this_thread::sleep_for(300ms); }
-  // Waits until the file exists and differs from `old` (empty: any content).
-  bool WaitForFile(const std::string& name, const std::vector<uint8_t>& old = {}) {
-    for (int i = 0; i < 600; ++i) {
+  // Waits (up to `timeout`) until the file exists and differs from `old` (empty: any).
+  bool WaitForFile(const std::string& name, const std::vector<uint8_t>& old = {},
+                   std::chrono::milliseconds timeout = 30s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    do {
       const std::vector<uint8_t> now = ReadBytes(dir / name);
       if (ReadPngHeader(dir / name).width != 0 && now != old) return true;
-      std::this_thread::sleep_for(50ms);
-    }
+      std::this_thread::sleep_for(20ms);
+    } while (std::chrono::steady_clock::now() < deadline);
     return false;
+  }
+  // The files appear just before the closing message and the wait for a key, and a key
+  // pressed before that wait starts is forgotten by it: press the key again until the
+  // program ends, for up to 20 seconds. Its exit status, or kRunning.
+  static int PressUntilItEnds(Program& program, const std::string& key) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      if (!XDo("key " + key)) return Program::kRunning;
+      if (program.Ended(200ms)) return program.Wait();
+    }
+    return program.Wait(0ms);
   }
 
   static TXvfbServer server;
@@ -443,10 +453,8 @@ TEST_F(KeyboardTest, AnyOtherKeyAtTheEndQuits) {
   Program program(dir.path, display);
   ASSERT_TRUE(FocusWindow());
   ASSERT_TRUE(WaitForFile("Out.png"));
-  LetItReachTheWait();
-  EXPECT_TRUE(program.Running());
-  ASSERT_TRUE(XDo("key q"));
-  EXPECT_EQ(program.Wait(20s), 0);
+  EXPECT_TRUE(program.Running());  // it waits for a key
+  EXPECT_EQ(PressUntilItEnds(program, "q"), 0);
   EXPECT_TRUE(program.Stderr().empty()) << program.Stderr();
 }
 
@@ -456,16 +464,18 @@ TEST_F(KeyboardTest, RHeldAtTheEndDrawsAnotherSheetOverTheFiles) {
   ASSERT_TRUE(FocusWindow());
   ASSERT_TRUE(WaitForFile("Out.png"));
   const std::vector<uint8_t> first = ReadBytes(dir / "Out.png");
-  LetItReachTheWait();
-  ASSERT_TRUE(XDo("keydown r"));
+  // R held counts when it is pressed while the program waits (one pressed before is
+  // forgotten), so press and hold it, and let go, until a second sheet replaces the file.
   // The generator's sequence continues, so the second sheet differs from the first.
-  const bool replaced = WaitForFile("Out.png", first);
-  ASSERT_TRUE(XDo("keyup r"));
+  bool replaced = false;
+  for (int attempt = 0; attempt < 30 && !replaced; ++attempt) {
+    ASSERT_TRUE(XDo("keydown r"));
+    replaced = WaitForFile("Out.png", first, 1s);
+    ASSERT_TRUE(XDo("keyup r"));
+  }
   ASSERT_TRUE(replaced);
-  LetItReachTheWait();
-  EXPECT_TRUE(program.Running());
-  ASSERT_TRUE(XDo("key space"));
-  EXPECT_EQ(program.Wait(20s), 0);
+  EXPECT_TRUE(program.Running());  // it waits for a key again
+  EXPECT_EQ(PressUntilItEnds(program, "space"), 0) << program.Stderr();
   EXPECT_EQ(dir.Files(), (std::vector<std::string>{"Out.png", "settings.ini"}));
 }
 

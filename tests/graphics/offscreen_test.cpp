@@ -8,7 +8,9 @@
 #include <thread>
 #include <vector>
 
+#include "graphics/event.h"
 #include "graphics/glgraphics.h"
+#include "graphics/hook.h"
 #include "graphics/input.h"
 #include "graphics/platform/glcontext.h"
 #include "graphics/platform/sdlsystem.h"
@@ -159,11 +161,20 @@ TEST_F(OffscreenTest, TextInputQueuesOneCharacterPerUtf16Unit) {
   EXPECT_EQ(NextChar(), 0);
 }
 
-TEST_F(OffscreenTest, SystemWaitReturnsWhenAnEventIsPending) {
-  SDL_Event user{};
-  user.type = SDL_USEREVENT;
-  SDL_PushEvent(&user);
+int emitted_keys = 0;
+Ref<Object> CountKeyDowns(int, Ref<Object> data, Ref<Object>) {
+  auto* event = dynamic_cast<TEvent*>(data.get());
+  if (event && event->id == EVENT_KEYDOWN) ++emitted_keys;
+  return data;
+}
+
+TEST_F(OffscreenTest, SystemWaitReturnsWhenAnEventIsPendingAndHandlesIt) {
+  InsertHook(EmitEventHookId, CountKeyDowns, nullptr, 0);
+  emitted_keys = 0;
+  PushKey(SDL_KEYDOWN, SDL_SCANCODE_Z, SDLK_z, 0);
   SystemWait();  // would block forever if the pending event were not seen
+  DropHook(EmitEventHookId, CountKeyDowns, nullptr);
+  EXPECT_EQ(emitted_keys, 1);  // emitted by the wait itself
 }
 
 TEST_F(OffscreenTest, WaitForKeyWakesForKeysArrivingLater) {
