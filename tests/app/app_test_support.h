@@ -1,6 +1,8 @@
-// Helpers shared by the sheet builder's tests: a scratch directory to run in, and a reader
+// Helpers shared by the sheet builder's tests: the scratch folder they run in, and a reader
 // for the header fields of a PNG file.
 #pragma once
+
+#include "support/scratch_dir.h"
 
 #include <unistd.h>
 
@@ -12,40 +14,6 @@
 #include <iterator>
 #include <string>
 #include <vector>
-
-// A fresh directory under the system's temporary folder; optionally the current directory
-// while it lives. Removed with its contents at the end.
-class ScratchDir {
- public:
-  explicit ScratchDir(bool enter = true) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "sheetXXXXXX").string();
-    path = mkdtemp(pattern.data());
-    if (enter) {
-      previous = std::filesystem::current_path();
-      std::filesystem::current_path(path);
-    }
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    if (!previous.empty()) std::filesystem::current_path(previous, ignored);
-    std::filesystem::remove_all(path, ignored);
-  }
-  std::filesystem::path operator/(const std::string& name) const { return path / name; }
-  void Write(const std::string& name, const std::string& text) const {
-    std::ofstream(path / name, std::ios::binary) << text;
-  }
-  std::vector<std::string> Files() const {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(path)) {
-      names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
-  std::filesystem::path path;
-  std::filesystem::path previous;
-};
 
 inline std::vector<uint8_t> ReadBytes(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);

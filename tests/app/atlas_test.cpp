@@ -64,7 +64,7 @@ class AtlasTest : public ::testing::Test {
     split_sprites = false;
     scale_mode = SCALE_NONE;
   }
-  ScratchDir dir;
+  TScratchDir dir;
 };
 
 TEST_F(AtlasTest, FramesFollowThePixelsOfEachFileInEveryScaling) {
@@ -94,7 +94,7 @@ TEST_F(AtlasTest, FramesFollowThePixelsOfEachFileInEveryScaling) {
   };
   const Ref<TPixmap> sheet = MakeSheet(100, 50, 1);
   for (const Mode& m : modes) {
-    ScratchDir run;
+    TScratchDir run;
     scale_mode = m.mode;
     ASSERT_EQ(SaveSheetFiles(sheet), 0);
     EXPECT_EQ(run.Files().size(), 2 * m.files.size());

@@ -41,7 +41,7 @@ class OutputTest : public ::testing::Test {
     atlas_format = AtlasFormat::None;  // a plain run: the sheet files only
     split_sprites = false;
   }
-  ScratchDir dir;
+  TScratchDir dir;
 };
 
 TEST_F(OutputTest, KeyOutClearsExactlyTheKeyColourWhateverItsAlpha) {
@@ -124,7 +124,7 @@ TEST_F(OutputTest, EachModeWritesItsFilesInOrderAndSize) {
       {SCALE_SHRINK, {u"Out-hd2.png", u"Out-hd.png", u"Out.png"}, {16, 8, 4}},
   };
   for (const Case& c : cases) {
-    ScratchDir run;
+    TScratchDir run;
     scale_mode = c.mode;
     EXPECT_EQ(SaveSheetFiles(sheet), 0) << "mode " << c.mode;
     EXPECT_EQ(WrittenSheetFiles(), c.names) << "mode " << c.mode;

@@ -119,7 +119,7 @@ class Program {
   std::string stderr_path_;
 };
 
-int RunOffScreen(const ScratchDir& dir, std::string* messages = nullptr, long limit_kib = 0) {
+int RunOffScreen(const TScratchDir& dir, std::string* messages = nullptr, long limit_kib = 0) {
   Program program(dir.path, "", limit_kib);
   const int status = program.Wait();
   if (messages) *messages = program.Stderr();
@@ -139,7 +139,7 @@ class ProgramTest : public ::testing::Test {
     StartPixmap();
     StartPNG();
   }
-  ScratchDir dir{false};
+  TScratchDir dir{false};
 };
 
 TEST_F(ProgramTest, DefaultSheetIsFiveHundredAndTwelveSquareOpaqueRgba) {
@@ -247,7 +247,7 @@ TEST_F(ProgramTest, ShrinkingWritesBilinearHalfAndQuarterOfTheFullSheet) {
 
 TEST_F(ProgramTest, TheSameSeedGivesTheSameFilesAndAnotherSeedOthers) {
   const std::string settings = "Sheet Width=64\nSheet Height=32\nSize=32\nSeed=2024\n";
-  ScratchDir again{false}, other{false};
+  TScratchDir again{false}, other{false};
   dir.Write("settings.ini", settings);
   again.Write("settings.ini", settings);
   other.Write("settings.ini", "Sheet Width=64\nSheet Height=32\nSize=32\nSeed=2025\n");

@@ -70,7 +70,7 @@ TEST_F(RendererSheet, ASeedGivesTheSamePixelsOnEveryMachine) {
   // The whole program, off-screen, with the default renderer: the decoded pixels of its
   // file are pinned (the GL driver on Mesa writes the very same file). They change only if
   // the drawing itself changes.
-  ScratchDir dir;
+  TScratchDir dir;
   dir.Write("settings.ini", "Sheet Width=128\nSheet Height=96\nSprite Size=32\nSeed=2026\n");
   SelectGraphicsDriver(SoftVex2DDriver(), GRAPHICS_BACKBUFFER);
   hue_counter = 0;

@@ -35,7 +35,7 @@ std::string RefusalOf(const std::string& content) {
 }  // namespace
 
 TEST(SettingsDefaults, NoFileOrAFolderLeavesEveryDefaultAndNoTrace) {
-  TempDir dir;
+  TScratchDir dir;
   std::vector<String> traces;
   SetDebugTraceHook([&traces](const String& text) { traces.push_back(text); });
   ReadSheetSettings();
@@ -56,7 +56,7 @@ TEST(SettingsDefaults, NoFileOrAFolderLeavesEveryDefaultAndNoTrace) {
 }
 
 TEST(SettingsDefaults, EmptyFileIsTracedAndStoresNothing) {
-  TempDir dir;
+  TScratchDir dir;
   std::vector<String> traces;
   SetDebugTraceHook([&traces](const String& text) { traces.push_back(text); });
   WriteSettings("");
@@ -75,7 +75,7 @@ TEST(SettingsDefaults, FileThatNeverReportsItsEndIsReadOnceToTheLastLine) {
   EXPECT_EXIT(
       {
         alarm(10);
-        TempDir dir;
+        TScratchDir dir;
         if (symlink("/proc/self/environ", "settings.ini") != 0) _exit(2);
         ReadSheetSettings();
         const char* path = getenv("PATH");
@@ -86,7 +86,7 @@ TEST(SettingsDefaults, FileThatNeverReportsItsEndIsReadOnceToTheLastLine) {
 }
 
 TEST(SettingsDefaults, EachReadStartsAfresh) {
-  TempDir dir;
+  TScratchDir dir;
   WriteSettings("Width=32\nOutput=first\nSeed=5\n");
   ReadSheetSettings();
   EXPECT_EQ(sprite_width, 32);
@@ -101,7 +101,7 @@ TEST(SettingsDefaults, EachReadStartsAfresh) {
 }
 
 TEST(SettingsFile, AByteOrderMarkAtTheStartIsSkipped) {
-  TempDir dir;
+  TScratchDir dir;
   // As Notepad writes it: the mark, then the first setting on the same line.
   WriteSettings("\xEF\xBB\xBFSheet Width=64\r\nSheet Height=32\r\n");
   ReadSheetSettings();
@@ -128,7 +128,7 @@ TEST(SettingsFile, AByteOrderMarkAtTheStartIsSkipped) {
 }
 
 TEST(SettingsKeys, CaseAndSpacesDoNotMatter) {
-  TempDir dir;
+  TScratchDir dir;
   for (const char* line : {"Width = 32", "width=32", "   W I d  th  =   32   ", "\tWIDTH=32"}) {
     WriteSettings(line);
     ReadSheetSettings();
@@ -143,7 +143,7 @@ TEST(SettingsKeys, CaseAndSpacesDoNotMatter) {
 }
 
 TEST(SettingsKeys, LastMatchingLineWinsWhateverTheAlias) {
-  TempDir dir;
+  TScratchDir dir;
   WriteSettings("Size=48\nHeight=16\n");
   ReadSheetSettings();
   EXPECT_EQ(sprite_width, 48);
@@ -160,7 +160,7 @@ TEST(SettingsKeys, LastMatchingLineWinsWhateverTheAlias) {
 }
 
 TEST(SettingsKeys, LinesWithoutEqualsAndRemarksAreNotSettings) {
-  TempDir dir;
+  TScratchDir dir;
   WriteSettings("[Sheet]\n\nWidth 40\n;Width=16\n# Height=8\nHeight=24\n");
   ReadSheetSettings();
   EXPECT_EQ(setting_count, 3);
@@ -171,7 +171,7 @@ TEST(SettingsKeys, LinesWithoutEqualsAndRemarksAreNotSettings) {
 }
 
 TEST(SettingsKeys, FreeSlotKeySetsEverySetting) {
-  TempDir dir;
+  TScratchDir dir;
   WriteSettings("-1=48\n");
   ReadSheetSettings();
   EXPECT_EQ(sheet_width, 48);
@@ -184,7 +184,7 @@ TEST(SettingsKeys, FreeSlotKeySetsEverySetting) {
 }
 
 TEST(SettingsKeys, OnlyTheFirst501PairsAreStored) {
-  TempDir dir;
+  TScratchDir dir;
   std::string content;
   for (int i = 1; i <= 501; ++i) content += "Output=name" + std::to_string(i) + "\n";
   content += "Output=late\nWidth=8\n";
@@ -196,7 +196,7 @@ TEST(SettingsKeys, OnlyTheFirst501PairsAreStored) {
 }
 
 TEST(SettingsValues, OutputNameIsCutAtSecondEqualsAndCleaned) {
-  TempDir dir;
+  TScratchDir dir;
   WriteSettings("Output = a=b\n");
   ReadSheetSettings();
   EXPECT_EQ(output_name, u"a");
@@ -213,7 +213,7 @@ TEST(SettingsValues, OutputNameIsCutAtSecondEqualsAndCleaned) {
 }
 
 TEST(SettingsValues, NumbersInEveryNotation) {
-  TempDir dir;
+  TScratchDir dir;
   WriteSettings("Width=$20\nHeight=%1000\nSheet Width=12px\nSheet Height= +640\n");
   ReadSheetSettings();
   EXPECT_EQ(sprite_width, 32);
@@ -235,7 +235,7 @@ TEST(SettingsValues, NumbersInEveryNotation) {
 }
 
 TEST(SettingsValues, ScaleWords) {
-  TempDir dir;
+  TScratchDir dir;
   const std::pair<const char*, int> cases[] = {
       {"Make=grow", SCALE_GROW},      {"Rescale=True", SCALE_GROW},
       {"Make=Larger", SCALE_GROW},    {"make=BIGGER", SCALE_GROW},
@@ -250,7 +250,7 @@ TEST(SettingsValues, ScaleWords) {
 }
 
 TEST(SettingsValues, AtlasAndSplitWords) {
-  TempDir dir;
+  TScratchDir dir;
   const std::tuple<const char*, AtlasFormat, bool> cases[] = {
       {"", AtlasFormat::None, false},
       {"Atlas=json\nSplit=True", AtlasFormat::Json, true},
@@ -268,7 +268,7 @@ TEST(SettingsValues, AtlasAndSplitWords) {
 }
 
 TEST(SettingsValues, RendererWords) {
-  TempDir dir;
+  TScratchDir dir;
   const std::pair<const char*, TRenderer> cases[] = {
       {"", TRenderer::Software},
       {"Renderer=OpenGL", TRenderer::OpenGL},
@@ -293,7 +293,7 @@ TEST(SettingsValues, SplitFieldTakesTrimmedFields) {
 }
 
 TEST(SettingsValues, LookupsFallBackToTheirDefaults) {
-  TempDir dir;
+  TScratchDir dir;
   WriteSettings("Colour=red\nDepth=$10\n");
   ReadSheetSettings();
   EXPECT_EQ(SettingInt(7, u"Missing"), 7);
@@ -302,7 +302,7 @@ TEST(SettingsValues, LookupsFallBackToTheirDefaults) {
 }
 
 TEST(SettingsSeed, SeedUnderEitherKey) {
-  TempDir dir;
+  TScratchDir dir;
   WriteSettings("Seed=1234\n");
   ReadSheetSettings();
   EXPECT_EQ(random_seed, 1234);
@@ -319,7 +319,7 @@ TEST(SettingsSeed, SeedUnderEitherKey) {
 }
 
 TEST(SettingsRefusals, SizesBelowOneAreRefusedWithOneClearLine) {
-  TempDir dir;
+  TScratchDir dir;
   EXPECT_EQ(RefusalOf("Width=0\n"), "sprite width must be at least 1 (got 0)");
   EXPECT_EQ(RefusalOf("Width=-8\n"), "sprite width must be at least 1 (got -8)");
   EXPECT_EQ(RefusalOf("Size=0\n"), "sprite width must be at least 1 (got 0)");
@@ -330,7 +330,7 @@ TEST(SettingsRefusals, SizesBelowOneAreRefusedWithOneClearLine) {
 }
 
 TEST(SettingsRefusals, FileThatCannotBeOpenedIsRefused) {
-  TempDir dir;
+  TScratchDir dir;
   // Without privileges a file with no permissions will do; a privileged user opens that,
   // so fall back on a kernel file that refuses reading to everyone.
   WriteSettings("Width=32\n");

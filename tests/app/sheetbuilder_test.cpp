@@ -65,7 +65,7 @@ class SheetBuilderTest : public ::testing::Test {
     return from;
   }
 
-  ScratchDir dir;
+  TScratchDir dir;
 };
 TRecordingDriver* SheetBuilderTest::recorder = nullptr;
 
@@ -339,7 +339,7 @@ TEST_F(SheetBuilderTest, RunningOutOfMemoryInTheOutputStepCostsOnlyTheFilesItCan
   }
   {
     SCOPED_TRACE("no memory for the grab: every file gets its line");
-    ScratchDir empty;
+    TScratchDir empty;
     // No cell (the sprite is larger than the sheet), so only the grab needs memory.
     empty.Write("settings.ini", "Sheet Width=2048\nSheet Height=2048\nSize=4096\nMake=grow\n");
     std::string messages;
@@ -352,7 +352,7 @@ TEST_F(SheetBuilderTest, RunningOutOfMemoryInTheOutputStepCostsOnlyTheFilesItCan
   }
   {
     SCOPED_TRACE("no memory for the shrunk copies");
-    ScratchDir shrink;
+    TScratchDir shrink;
     shrink.Write("settings.ini", "Sheet Width=2048\nSheet Height=2048\nSize=4096\nMake=shrink\n");
     std::string messages;
     // The grab fits, a resized copy (its own 4 MiB plus the resampling rows) not.

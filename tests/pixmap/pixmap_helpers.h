@@ -1,4 +1,4 @@
-// Helpers shared by the pixmap tests: a scratch directory, an in-memory stream that can be
+// Helpers shared by the pixmap tests: the scratch folder, an in-memory stream that can be
 // told to fail, and whole-file reads.
 #pragma once
 
@@ -13,34 +13,11 @@
 #include <vector>
 
 #include "pixmap/pixmap.h"
+#include "support/scratch_dir.h"
 #include "runtime/text.h"
 #include "stream/stream.h"
 
 namespace pixmap_test {
-
-// A fresh directory under the system temporary directory, removed with its contents.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "pixmaptest-XXXXXX").string();
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    path = mkdtemp(name.data());
-  }
-  ~TempDir() {
-    std::error_code error;
-    std::filesystem::remove_all(path, error);
-  }
-  String File(const std::string& name) const { return TextFromUtf8((path / name).string()); }
-  std::vector<std::string> Entries() const {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(path))
-      names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-  std::filesystem::path path;
-};
 
 inline std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);

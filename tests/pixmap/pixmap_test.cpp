@@ -381,7 +381,7 @@ TEST_F(PixmapTest, LoadGivesNullForUnseekableOrUnopenableSourcesAndGoneLoaders) 
   EXPECT_EQ(loader->calls, 0);
   EXPECT_EQ(PixmapLoad(String(u"/nonexistent-dir/none.png")), nullptr);
 
-  TempDir dir;
+  TScratchDir dir;
   WriteFile(dir.path / "one.bin", {7});
   EXPECT_EQ(PixmapLoad(dir.File("one.bin"))->pixels[0], 7);
   loader.reset();  // leaves the chain

@@ -21,7 +21,7 @@ uint32_t Argb(uint32_t a, uint32_t r, uint32_t g, uint32_t b) {
 class PngTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { StartPNG(); }
-  TempDir dir;
+  TScratchDir dir;
 };
 
 // Every pixel of a and b has the same packed colour.
@@ -95,7 +95,7 @@ TEST_F(PngTest, RGBARoundTripKeepsEveryByteIncludingTransparentPixels) {
   ASSERT_NE(back, nullptr);
   EXPECT_EQ(back->format, PIXFMT_RGBA32);
   ExpectSamePixels(back, p);
-  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"a.png"}));  // no temporary left
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"a.png"}));  // no temporary left
 }
 
 TEST_F(PngTest, BGRChannelOrderGivesTheSameFileAsRGB) {
@@ -169,7 +169,7 @@ TEST_F(PngTest, UnopenableTargetsGiveZeroAndCreateNothing) {
   std::filesystem::create_directory(dir.path / "taken.png");
   EXPECT_EQ(PixmapSavePNG(p, dir.File("taken.png"), 5), 0);
   EXPECT_TRUE(std::filesystem::is_directory(dir.path / "taken.png"));
-  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"taken.png"}));
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"taken.png"}));
 }
 
 TEST_F(PngTest, ALibpngErrorGivesZeroAndKeepsThePreviousFile) {
@@ -180,7 +180,7 @@ TEST_F(PngTest, ALibpngErrorGivesZeroAndKeepsThePreviousFile) {
   WriteFile(dir.path / "wide.png", previous);
   EXPECT_EQ(PixmapSavePNG(tooWide, dir.File("wide.png"), 5), 0);
   EXPECT_EQ(ReadFile(dir.path / "wide.png"), previous);
-  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"wide.png"}));
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"wide.png"}));
   // The module is left clean: the next save works.
   ASSERT_EQ(PixmapSavePNG(Noise(3, 3), dir.File("wide.png"), 5), 1);
   ExpectSamePixels(PixmapLoad(dir.File("wide.png")), Noise(3, 3));
@@ -189,7 +189,7 @@ TEST_F(PngTest, ALibpngErrorGivesZeroAndKeepsThePreviousFile) {
 TEST_F(PngTest, EmptyPixmapsAreNotSaved) {
   EXPECT_EQ(PixmapSavePNG(PixmapCreate(0, 5, PIXFMT_RGBA32), dir.File("e.png"), 5), 0);
   EXPECT_EQ(PixmapSavePNG(PixmapCreate(5, 0, PIXFMT_RGBA32), dir.File("e.png"), 5), 0);
-  EXPECT_TRUE(dir.Entries().empty());
+  EXPECT_TRUE(dir.Files().empty());
 }
 
 TEST_F(PngTest, ReplacingAFileSucceedsAndLeavesOnlyTheNewImage) {
@@ -197,7 +197,7 @@ TEST_F(PngTest, ReplacingAFileSucceedsAndLeavesOnlyTheNewImage) {
   Ref<TPixmap> p = Noise(5, 5);
   ASSERT_EQ(PixmapSavePNG(p, std::make_shared<TStringObject>(dir.File("s.png")), 5), 1);
   ExpectSamePixels(PixmapLoad(dir.File("s.png")), p);
-  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"s.png"}));
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"s.png"}));
 }
 
 TEST_F(PngTest, AStreamThatFailsRaisesTheWriteErrorAndLeavesTheModuleUsable) {
@@ -240,7 +240,7 @@ TEST_F(PngTest, AFullDiskKeepsThePreviousFile) {
   // 1: the write error reached the caller; 2: the failure was seen only at close.
   EXPECT_TRUE(WEXITSTATUS(status) == 1 || WEXITSTATUS(status) == 2) << WEXITSTATUS(status);
   EXPECT_EQ(ReadFile(dir.path / "sheet.png"), previous);
-  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"sheet.png"}));
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"sheet.png"}));
 }
 
 // ---- reading -----------------------------------------------------------------------------

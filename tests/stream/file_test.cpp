@@ -61,7 +61,7 @@ class TRecordingFactory : public TStreamFactory {
 }  // namespace
 
 TEST(FileStream, PositionAndSizeFollowWritesAndSeeks) {
-  TempDir dir;
+  TScratchDir dir;
   auto stream = TCStream::OpenFile(u"out.bin", false, true);
   ASSERT_NE(stream, nullptr);
   EXPECT_EQ(stream->_mode, MODE_WRITE);
@@ -85,7 +85,7 @@ TEST(FileStream, PositionAndSizeFollowWritesAndSeeks) {
 }
 
 TEST(FileStream, OpenModesAndExistingSize) {
-  TempDir dir;
+  TScratchDir dir;
   WriteFileBytes("data.bin", "hello world");
   auto reading = TCStream::OpenFile(u"data.bin", true, false);
   ASSERT_NE(reading, nullptr);
@@ -115,7 +115,7 @@ TEST(FileStream, OpenModesAndExistingSize) {
 }
 
 TEST(FileStream, UpdateStreamSwitchesBetweenReadAndWrite) {
-  TempDir dir;
+  TScratchDir dir;
   WriteFileBytes("data.bin", "abcdefgh");
   auto stream = TCStream::OpenFile(u"data.bin", true, true);
   ASSERT_NE(stream, nullptr);
@@ -131,7 +131,7 @@ TEST(FileStream, UpdateStreamSwitchesBetweenReadAndWrite) {
 }
 
 TEST(FileStream, DestroyingFlushesAndCloses) {
-  TempDir dir;
+  TScratchDir dir;
   {
     auto stream = TCStream::OpenFile(u"gone.txt", false, true);
     ASSERT_NE(stream, nullptr);
@@ -141,7 +141,7 @@ TEST(FileStream, DestroyingFlushesAndCloses) {
 }
 
 TEST(FileStream, BackslashesAndNonAsciiPathsReachTheFile) {
-  TempDir dir;
+  TScratchDir dir;
   mkdir("DATA", 0755);
   WriteFileBytes("DATA/file.txt", "inside");
   auto stream = TCStream::OpenFile(u"DATA\\file.txt", true, false);
@@ -214,7 +214,7 @@ TEST(FileLayer, PositionlessStreamsAreReadIntoMemory) {
 }
 
 TEST(FileLayer, FifoIsReadIntoMemoryToo) {
-  TempDir dir;
+  TScratchDir dir;
   ASSERT_EQ(mkfifo("fifo", 0600), 0);
   std::thread writer([] { WriteFileBytes("fifo", "through the pipe\nx"); });
   Ref<TStream> stream = OpenFileForReading(u"fifo");
@@ -229,7 +229,7 @@ TEST(FileLayer, FifoIsReadIntoMemoryToo) {
 }
 
 TEST(FileLayer, OpenAndCloseFiles) {
-  TempDir dir;
+  TScratchDir dir;
   Ref<TStream> out = OpenFileForWriting(u"notes.txt");
   ASSERT_NE(out, nullptr);
   EXPECT_TRUE(out->WriteLine(u"a=1"));
@@ -243,7 +243,7 @@ TEST(FileLayer, OpenAndCloseFiles) {
 }
 
 TEST(FileLayer, FileTypes) {
-  TempDir dir;
+  TScratchDir dir;
   mkdir("folder", 0755);
   WriteFileBytes("folder/f.txt", "x");
   EXPECT_EQ(GetFileType(u"folder"), FILETYPE_DIR);
@@ -268,7 +268,7 @@ TEST(FileLayer, NormalisePathDriveAndHostForms) {
 }
 
 TEST(FileLayer, ResolvePathCaseMatchesEachComponent) {
-  TempDir dir;
+  TScratchDir dir;
   mkdir("Assets", 0755);
   mkdir("Assets/Sub", 0755);
   WriteFileBytes("Assets/Sub/Image.PNG", "x");
@@ -276,12 +276,12 @@ TEST(FileLayer, ResolvePathCaseMatchesEachComponent) {
   EXPECT_EQ(ResolvePathCase(u"assets/SUB/image.png"), u"Assets/Sub/Image.PNG");
   EXPECT_EQ(ResolvePathCase(u"assets/nothing.png"), u"");
   EXPECT_EQ(ResolvePathCase(u"IMAGE.png"), u"");
-  String absolute = TextFromUtf8(dir.path()) + u"/ASSETS/sub";
-  EXPECT_EQ(ResolvePathCase(absolute), TextFromUtf8(dir.path()) + u"/Assets/Sub");
+  String absolute = TextFromUtf8(dir.path.string()) + u"/ASSETS/sub";
+  EXPECT_EQ(ResolvePathCase(absolute), TextFromUtf8(dir.path.string()) + u"/Assets/Sub");
 }
 
 TEST(UrlHelpers, SaveAndLoadBytesAndText) {
-  TempDir dir;
+  TScratchDir dir;
   std::vector<uint8_t> bytes(5000);
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
   SaveUrlBytes(bytes, Url(u"b.bin"));
@@ -300,7 +300,7 @@ TEST(UrlHelpers, LoadEndsOnPositionlessStreamAndFailuresRaise) {
   std::vector<uint8_t> loaded = LoadUrlBytes(Url(u"mem::" + String(3000, u'z')));
   EXPECT_EQ(loaded, std::vector<uint8_t>(3000, 'z'));
 
-  TempDir dir;
+  TScratchDir dir;
   EXPECT_THROW(LoadUrlBytes(Url(u"absent.bin")), TStreamReadException);
   EXPECT_THROW(LoadUrlText(Url(u"absent.bin")), TStreamReadException);
   EXPECT_THROW(LoadUrlObject(Url(u"absent.bin")), TStreamReadException);

@@ -57,7 +57,7 @@ std::vector<std::string> Temporaries(const std::string& folder = ".") {
 class ReplaceTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { StartStream(); }
-  TempDir dir;
+  TScratchDir dir;
 };
 
 TEST_F(ReplaceTest, TemporaryFilesHaveUnpredictableNamesAndAreNeverOpenedThroughALink) {

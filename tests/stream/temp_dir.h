@@ -1,5 +1,8 @@
-// A fresh temporary folder that is the current directory for one test, removed afterwards.
+// Helpers of the stream tests: whole-file writes and reads in the current folder (the tests
+// run in a scratch folder of their own).
 #pragma once
+
+#include "support/scratch_dir.h"
 
 #include <unistd.h>
 
@@ -9,26 +12,6 @@
 #include <string>
 
 namespace stream_test {
-
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/stream_test_XXXXXX";
-    path_ = mkdtemp(pattern);
-    previous_ = std::filesystem::current_path();
-    std::filesystem::current_path(path_);
-  }
-  ~TempDir() {
-    std::filesystem::current_path(previous_);
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-  std::filesystem::path previous_;
-};
 
 // Writes the bytes to a file in the current folder.
 inline void WriteFileBytes(const std::string& name, const std::string& bytes) {
