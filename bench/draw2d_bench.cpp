@@ -57,7 +57,7 @@ void OpenSpriteCell(TGraphicsDriver* driver) {
   unsetenv("DISPLAY");
   StartGLVex2D();
   StartSoftVex2D();
-  SelectGraphicsDriver(driver, 2);
+  SelectGraphicsDriver(driver, GRAPHICS_BACKBUFFER);
   OpenGraphics(kCell * 4, kCell * 4, 0, 0, 0);
   SetViewport(kCell, kCell, kCell, kCell);
   SetOrigin(kCell, kCell);

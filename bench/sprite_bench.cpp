@@ -20,7 +20,7 @@ void BM_DrawSprite(benchmark::State& state) {
   StartGraphics();
   StartDraw2D();
   static TNullDriver driver;
-  SelectGraphicsDriver(&driver, 2);
+  SelectGraphicsDriver(&driver, GRAPHICS_BACKBUFFER);
   OpenGraphics(64, 64, 0, 0, 0);
   sprite_boundary_sleep = NoPause;
   cell_width = cell_height = 64;

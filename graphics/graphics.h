@@ -20,7 +20,6 @@ class TGraphicsDriver;
 // A graphics context: a window or attached widget with a rendering surface.
 class TGraphics : public Object {
  public:
-  virtual int _pad() { return 0; }
   virtual TGraphicsDriver* Driver() = 0;
   virtual int GetSettings(int& width, int& height, int& depth, int& hertz, int& flags) = 0;
   virtual int Close() = 0;

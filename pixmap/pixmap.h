@@ -38,7 +38,6 @@ class TStream;
 class TPixmap : public Object, public std::enable_shared_from_this<TPixmap> {
  public:
   ~TPixmap() override;
-  virtual int _pad() { return 0; }
   virtual uint8_t* PixelPtr(int x, int y);
   virtual Ref<TPixmap> Window(int x, int y, int width, int height);
   virtual Ref<TPixmap> Copy();

@@ -436,5 +436,5 @@ void StartGLVex2D() {
   started = true;
   StartDraw2D();
   StartGLGraphics();
-  if (TVex2DDriver* driver = GLVex2DDriver()) SelectGraphicsDriver(driver, 2);
+  if (TVex2DDriver* driver = GLVex2DDriver()) SelectGraphicsDriver(driver, GRAPHICS_BACKBUFFER);
 }
