@@ -48,11 +48,11 @@ class TSoftGraphics : public TGraphics {
       const size_t pitch = static_cast<size_t>(record_->width) * kBytesPerPixel;
       // Note: calloc hands out zeroed pages that cost nothing until drawn on, so a large
       // sheet drawn off-screen pays only for what it touches.
-      std::unique_ptr<uint8_t, FreeDeleter> pixels(
-          static_cast<uint8_t*>(std::calloc(static_cast<size_t>(record_->height), pitch)));
+      uint8_t* pixels =
+          static_cast<uint8_t*>(std::calloc(static_cast<size_t>(record_->height), pitch));
       if (!pixels) throw std::bad_alloc();
-      pixels_ = std::move(pixels);
-      buffer_ = {pixels_.get(), static_cast<int>(pitch), record_->width, record_->height};
+      buffer_ = {pixels, static_cast<int>(pitch), record_->width, record_->height,
+                 std::shared_ptr<uint8_t>(pixels, FreeDeleter())};
       Damage(0, 0, buffer_.width, buffer_.height);
     }
     return buffer_;
@@ -86,7 +86,6 @@ class TSoftGraphics : public TGraphics {
 
  private:
   GLContextRecord* record_;
-  std::unique_ptr<uint8_t, FreeDeleter> pixels_;
   TPixelBuffer buffer_;
   int damage_x0_ = 0, damage_y0_ = 0, damage_x1_ = 0, damage_y1_ = 0;
 };
@@ -141,7 +140,6 @@ int TSoftGraphics::Close() {
   if (current == this) current = nullptr;
   if (record_) GLContextClose(record_);
   record_ = nullptr;
-  pixels_.reset();
   buffer_ = {};
   return 0;
 }

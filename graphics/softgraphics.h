@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "graphics/graphics.h"
 
@@ -16,6 +17,9 @@ struct TPixelBuffer {
   int pitch = 0;  // bytes from one row to the next
   int width = 0;
   int height = 0;
+  // Owns the pixels with the context: whoever draws into them after the context may have
+  // closed (a thread that finishes queued drawing) keeps a copy of this.
+  std::shared_ptr<uint8_t> memory;
 };
 
 // The software graphics driver singleton, created on first call.

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cmath>      // for std::floor, std::isfinite
 #include <cstring>    // for std::memcpy
+#include <memory>
 
 #include "draw2d/device.h"
 #include "draw2d/soft/raster.h"
@@ -96,6 +97,7 @@ class TSoftVex2DDriver : public TVex2DDriver {
       TVex2DGraphics::ClearCurrent();
       current_ = nullptr;
       surface_ = {};  // the buffer may go with its context
+      surface_memory_.reset();
       clip_ = {};
       return SoftGraphicsDriver()->SetGraphics(nullptr);
     }
@@ -353,6 +355,9 @@ class TSoftVex2DDriver : public TVex2DDriver {
   void ResetDevice(TVex2DGraphics& graphics) {
     const TPixelBuffer buffer = SoftGraphicsBuffer(*graphics._graphics);
     surface_ = {buffer.pixels, buffer.pitch, buffer.width, buffer.height};
+    // Note: the raster thread may still draw into the buffer after its context closed (at
+    // process exit, with drawing queued); this copy keeps the pixels until it moves on.
+    surface_memory_ = buffer.memory;
     clip_ = ClipToSurface(surface_, 0, 0, surface_.width, surface_.height);
     transform_ = {};
     rgba_[0] = rgba_[1] = rgba_[2] = rgba_[3] = 255;
@@ -466,6 +471,7 @@ class TSoftVex2DDriver : public TVex2DDriver {
   TRasterCommand* open_line_ = nullptr;  // see DrawLine
   TVex2DGraphics* current_ = nullptr;
   TRasterSurface surface_;
+  std::shared_ptr<uint8_t> surface_memory_;  // see ResetDevice
   TRasterClip clip_;
   TDeviceTransform transform_;
   uint8_t rgba_[4] = {255, 255, 255, 255};
