@@ -107,19 +107,6 @@ bool SaveEnlarged(const Ref<TPixmap>& sheet, int factor, const String& suffix) {
 
 }  // namespace
 
-void ReportLine(const std::string& line) {
-  std::fputs((line + "\n").c_str(), stderr);
-  std::fflush(stderr);
-}
-
-std::string QuotedName(const String& name) {
-  // Note: built by appending; g++ 12 warns falsely (-Wrestrict) on "literal" + string.
-  std::string quoted(1, '"');
-  quoted += TextToUtf8(name);
-  quoted += '"';
-  return quoted;
-}
-
 void KeyOutSheet(const Ref<TPixmap>& sheet) {
   for (int x = 0; x < sheet->width; ++x) {
     for (int y = 0; y < sheet->height; ++y) {

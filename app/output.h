@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/messages.h"  // ReportLine and QuotedName, for the messages of the output step
 #include "pixmap/pixmap.h"
 #include "runtime/object.h"
 
@@ -36,8 +37,3 @@ Ref<TPixmap> EnlargeSheet(const Ref<TPixmap>& sheet, int factor);
 const std::vector<String>& WrittenSheetFiles();
 // The file whose save is in progress (empty between saves).
 const String& SheetFileInProgress();
-
-// One line of text on stderr (UTF-8), for the program's few messages to the user.
-void ReportLine(const std::string& line);
-// A file name as the user sees it in a message: in double quotes, UTF-8.
-std::string QuotedName(const String& name);

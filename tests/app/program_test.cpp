@@ -289,6 +289,19 @@ TEST_F(ProgramTest, FailuresEndWithStatusOneAndOneClearLine) {
   }
 }
 
+TEST_F(ProgramTest, AHugeOutputNameIsQuotedShortInItsOneLine) {
+  dir.Write("settings.ini", "Sheet Width=32\nSheet Height=32\nSize=32\nOutput=" +
+                                std::string(10 * 1024 * 1024, 'n') + "\n");
+  std::string messages;
+  EXPECT_EQ(RunOffScreen(dir, &messages), 1);
+  // The name cannot be a file name; that line and the line without a display, both short.
+  EXPECT_EQ(Lines(messages), 2) << messages.substr(0, 1000);
+  EXPECT_LT(messages.size(), 400u) << messages.substr(0, 1000);
+  EXPECT_NE(messages.find("n\xE2\x80\xA6nnnnnnnnnnnnnnnn.png\""), std::string::npos)
+      << messages.substr(0, 1000);
+  EXPECT_EQ(dir.Files(), std::vector<std::string>{"settings.ini"});
+}
+
 TEST_F(ProgramTest, AFullDiskLeavesNoFileAndEndsWithStatusOne) {
   // Writes are capped at 1 KiB: the sheet's PNG does not fit.
   dir.Write("settings.ini", "Sheet Width=96\nSheet Height=32\nSize=32\nSeed=9\n");
