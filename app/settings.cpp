@@ -5,8 +5,10 @@
 #include "app/settings.h"
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>  // for std::to_string
 
+#include "app/messages.h"  // for QuotedName: a value as written, in a refusal
 #include "runtime/text.h"
 #include "stream/console.h"
 #include "stream/stream.h"
@@ -64,6 +66,25 @@ int FindSetting(const String* keys) {
     }
   }
   return found;
+}
+
+// The number a setting gives, its default when no line sets it. A number whose digits need
+// more than 32 bits is refused, naming the setting and the value as written, instead of
+// wrapping round to some other number.
+int NumberSetting(const char* name, int defaultValue, std::initializer_list<String> aliases) {
+  String keys[kKeySlots];
+  std::size_t k = 0;
+  for (const String& alias : aliases) keys[k++] = alias;
+  for (; k < kKeySlots; ++k) keys[k] = kFreeSlot;
+  const int found = FindSetting(keys);
+  if (!found) return defaultValue;
+  bool fits = true;
+  const int value = ParseIntFitting(setting_values[found], fits);
+  if (!fits) {
+    throw TSettingsError(std::string(name) + " must fit in 32 bits (got " +
+                         QuotedName(setting_values[found]) + ")");
+  }
+  return value;
 }
 
 void RequireAtLeastOne(const char* name, int value) {
@@ -154,6 +175,11 @@ String SplitField(const String& text, const String& separator, int n) {
 // Leading white space, an optional sign, then "%" binary, "$" hexadecimal or decimal
 // digits up to the first character that does not belong.
 int ParseInt(const String& text) {
+  bool fits = true;
+  return ParseIntFitting(text, fits);
+}
+
+int ParseIntFitting(const String& text, bool& fits) {
   size_t i = 0;
   while (i < text.size() && IsBlank(text[i])) ++i;
   bool negative = false;
@@ -169,8 +195,11 @@ int ParseInt(const String& text) {
     base = 16;
     ++i;
   }
-  // Note: unsigned arithmetic so that an over-long number wraps instead of overflowing.
+  // Note: unsigned arithmetic so that an over-long number wraps instead of overflowing;
+  // the wide copy tells whether the digits needed more than 32 bits.
   uint32_t value = 0;
+  uint64_t wide = 0;
+  fits = true;
   for (; i < text.size(); ++i) {
     char16_t c = text[i];
     int digit = -1;
@@ -179,6 +208,10 @@ int ParseInt(const String& text) {
     else if (c >= u'A' && c <= u'F') digit = c - u'A' + 10;
     if (digit < 0 || digit >= base) break;
     value = value * static_cast<uint32_t>(base) + static_cast<uint32_t>(digit);
+    if (fits) {
+      wide = wide * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
+      fits = wide <= UINT32_MAX;
+    }
   }
   if (negative) value = 0u - value;
   return static_cast<int>(value);
@@ -212,12 +245,13 @@ void ReadSheetSettings() {
 
   LoadSettings();
 
-  sheet_width = SettingInt(kDefaultSheetSize, u"Screen Width", u"Sheet Width");
-  sheet_height = SettingInt(kDefaultSheetSize, u"Screen Height", u"Sheet Height");
-  sprite_width =
-      SettingInt(kDefaultSpriteSize, u"Sprite Size", u"Size", u"Sprite Width", u"Width");
-  sprite_height =
-      SettingInt(kDefaultSpriteSize, u"Sprite Size", u"Size", u"Sprite Height", u"Height");
+  sheet_width = NumberSetting("sheet width", kDefaultSheetSize, {u"Screen Width", u"Sheet Width"});
+  sheet_height =
+      NumberSetting("sheet height", kDefaultSheetSize, {u"Screen Height", u"Sheet Height"});
+  sprite_width = NumberSetting("sprite width", kDefaultSpriteSize,
+                               {u"Sprite Size", u"Size", u"Sprite Width", u"Width"});
+  sprite_height = NumberSetting("sprite height", kDefaultSpriteSize,
+                                {u"Sprite Size", u"Size", u"Sprite Height", u"Height"});
   String scale = TextUpper(SettingString(u"", u"Rescale", u"Make"));
   if (scale == u"TRUE" || scale == u"LARGER" || scale == u"BIGGER" || scale == u"GROW") {
     scale_mode = SCALE_GROW;
@@ -231,7 +265,7 @@ void ReadSheetSettings() {
 
   const String seedKeys[kKeySlots] = {u"Seed", u"Random Seed", kFreeSlot, kFreeSlot,
                                       kFreeSlot, kFreeSlot, kFreeSlot};
-  if (int found = FindSetting(seedKeys)) random_seed = ParseInt(setting_values[found]);
+  if (FindSetting(seedKeys)) random_seed = NumberSetting("seed", 0, {u"Seed", u"Random Seed"});
 
   // Note: a size below 1 would divide by zero in the grid or ask for an empty window.
   RequireAtLeastOne("sheet width", sheet_width);

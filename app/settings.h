@@ -49,10 +49,13 @@ String SettingString(const String& defaultValue, const String& key1, const Strin
                      const String& key7 = u"-1");
 String SplitField(const String& text, const String& separator, int n);
 int ParseInt(const String& text);
+// ParseInt, also telling whether the digits fit in 32 bits (fits false: the result wrapped).
+int ParseIntFitting(const String& text, bool& fits);
 // Replaces / \ ; : * ? ! with _ and removes double quotes.
 String CleanOutputName(const String& name);
 
 // Creates the pair table, LoadSettings, the six lookups in order, the output-name cleaning
 // and the seed lookup; then refuses sizes the program cannot work with. Raises
-// TSettingsError (before any window opens) for an unreadable file or an unusable value.
+// TSettingsError (before any window opens) for an unreadable file or an unusable value: a
+// size below 1, or a number whose digits need more than 32 bits.
 void ReadSheetSettings();

@@ -293,6 +293,33 @@ TEST(SettingsRefusals, SizesBelowOneAreRefusedWithOneClearLine) {
   EXPECT_EQ(RefusalOf("Width=1\nHeight=1\nSheet Width=1\nSheet Height=1\n"), "");
 }
 
+TEST(SettingsRefusals, NumbersThatDoNotFitIn32BitsAreRefusedAsWritten) {
+  TempDir dir;
+  EXPECT_EQ(RefusalOf("Sprite Width=4294967297\n"),
+            "sprite width must fit in 32 bits (got \"4294967297\")");
+  EXPECT_EQ(RefusalOf("Sheet Height = 99999999999 px\n"),
+            "sheet height must fit in 32 bits (got \"99999999999 px\")");
+  EXPECT_EQ(RefusalOf("Size=$100000040\n"), "sprite width must fit in 32 bits (got \"$100000040\")");
+  EXPECT_EQ(RefusalOf("Height=%1" + std::string(32, '0') + "\n"),
+            "sprite height must fit in 32 bits (got \"%1" + std::string(32, '0') + "\")");
+  EXPECT_EQ(RefusalOf("Seed=-18446744073709551617\n"),
+            "seed must fit in 32 bits (got \"-18446744073709551617\")");
+  // A value that is only found by a later line is the one judged.
+  EXPECT_EQ(RefusalOf("Width=4294967297\nWidth=32\n"), "");
+  // Digits that fit keep the number they always gave, wrapped into an int or not.
+  EXPECT_EQ(RefusalOf("Seed=4294967295\nSheet Width=$7FFFFFFF\nWidth=%11111\n"), "");
+  EXPECT_EQ(random_seed, -1);
+  EXPECT_EQ(sheet_width, 2147483647);
+  EXPECT_EQ(sprite_width, 31);
+  bool fits = true;
+  EXPECT_EQ(ParseIntFitting(u"0000000000000000000042", fits), 42);  // leading zeros are free
+  EXPECT_TRUE(fits);
+  EXPECT_EQ(ParseIntFitting(u"$FFFFFFFF", fits), -1);
+  EXPECT_TRUE(fits);
+  EXPECT_EQ(ParseIntFitting(u"4294967296", fits), 0);
+  EXPECT_FALSE(fits);
+}
+
 TEST(SettingsRefusals, FileThatCannotBeOpenedIsRefused) {
   TempDir dir;
   // Without privileges a file with no permissions will do; a privileged user opens that,
