@@ -107,6 +107,7 @@ int sprite_height = kDefaultSpriteSize;
 int scale_mode = SCALE_NONE;
 String output_name = kDefaultOutputName;
 std::optional<int> random_seed;
+std::vector<std::string> setting_notes;
 
 void LoadSettings() {
   setting_count = 0;
@@ -222,8 +223,9 @@ String CleanOutputName(const String& name) {
   out.reserve(name.size());
   for (char16_t c : name) {
     if (c == u'"') continue;
+    // Note: control characters (a tab, bytes below 32) make names nobody can type.
     if (c == u'/' || c == u'\\' || c == u';' || c == u':' || c == u'*' || c == u'?' ||
-        c == u'!') {
+        c == u'!' || c < 32) {
       c = u'_';
     }
     out.push_back(c);
@@ -242,6 +244,7 @@ void ReadSheetSettings() {
   scale_mode = SCALE_NONE;
   output_name = kDefaultOutputName;
   random_seed.reset();
+  setting_notes.clear();
 
   LoadSettings();
 
@@ -260,8 +263,18 @@ void ReadSheetSettings() {
   } else {
     scale_mode = SCALE_NONE;
   }
-  output_name = CleanOutputName(SettingString(kDefaultOutputName, u"Filename", u"Save As",
-                                              u"Output"));
+  const String written_name =
+      SettingString(kDefaultOutputName, u"Filename", u"Save As", u"Output");
+  output_name = CleanOutputName(written_name);
+  // Note: an empty name would write hidden files named ".png"; the default takes its place.
+  if (output_name.empty()) {
+    output_name = kDefaultOutputName;
+    setting_notes.push_back(
+        (written_name.empty() ? std::string("The output name is empty")
+                              : "The output name " + QuotedName(written_name) +
+                                    " is empty once its double quotes are removed") +
+        "; the files are named " + QuotedName(kDefaultOutputName));
+  }
 
   const String seedKeys[kKeySlots] = {u"Seed", u"Random Seed", kFreeSlot, kFreeSlot,
                                       kFreeSlot, kFreeSlot, kFreeSlot};

@@ -29,6 +29,9 @@ extern int sprite_height;
 extern int scale_mode;
 extern String output_name;
 extern std::optional<int> random_seed;  // from "Seed" / "Random Seed"; none: use the clock
+// What the user should hear about settings that were mended (an empty output name), one
+// line each; filled by ReadSheetSettings.
+extern std::vector<std::string> setting_notes;
 
 // A settings file that exists but cannot be read, or a value the program cannot work with.
 // what() is the one line shown to the user.
@@ -51,7 +54,8 @@ String SplitField(const String& text, const String& separator, int n);
 int ParseInt(const String& text);
 // ParseInt, also telling whether the digits fit in 32 bits (fits false: the result wrapped).
 int ParseIntFitting(const String& text, bool& fits);
-// Replaces / \ ; : * ? ! with _ and removes double quotes.
+// Replaces / \ ; : * ? ! and control characters (codes below 32) with _ and removes double
+// quotes.
 String CleanOutputName(const String& name);
 
 // Creates the pair table, LoadSettings, the six lookups in order, the output-name cleaning

@@ -211,6 +211,31 @@ TEST(SettingsValues, OutputNameIsCutAtSecondEqualsAndCleaned) {
   EXPECT_EQ(CleanOutputName(u"a/b\\c;d:e*f?g!h\"i.j"), u"a_b_c_d_e_f_g_hi.j");
 }
 
+TEST(SettingsValues, AnEmptyOutputNameBecomesOutWithANoteAndControlCharactersUnderscores) {
+  TempDir dir;
+  WriteSettings("Output=\n");
+  ReadSheetSettings();
+  EXPECT_EQ(output_name, u"Out");
+  EXPECT_EQ(setting_notes,
+            std::vector<std::string>{"The output name is empty; the files are named \"Out\""});
+  // Emptied by the cleaning: only double quotes.
+  WriteSettings("Save As = \"\" \n");
+  ReadSheetSettings();
+  EXPECT_EQ(output_name, u"Out");
+  ASSERT_EQ(setting_notes.size(), 1u);
+  EXPECT_NE(setting_notes[0].find("once its double quotes are removed"), std::string::npos);
+  // A tab, an escape and other bytes below 32 inside a name become underscores, no note.
+  WriteSettings("Output= sheet\tone\x01\x1B[1m \n");
+  ReadSheetSettings();
+  EXPECT_EQ(output_name, u"sheet_one__[1m");
+  EXPECT_TRUE(setting_notes.empty());
+  // No output line at all is simply the default, said nothing about.
+  WriteSettings("Width=32\n");
+  ReadSheetSettings();
+  EXPECT_EQ(output_name, u"Out");
+  EXPECT_TRUE(setting_notes.empty());
+}
+
 TEST(SettingsValues, NumbersInEveryNotation) {
   TempDir dir;
   WriteSettings("Width=$20\nHeight=%1000\nSheet Width=12px\nSheet Height= +640\n");
