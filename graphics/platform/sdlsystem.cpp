@@ -5,8 +5,13 @@
 #include "graphics/platform/sdlsystem.h"
 
 #include <SDL.h>
+#if defined(SDL_VIDEO_DRIVER_X11)
+#include <X11/Xlib.h>  // for the handlers that end the run in one line when X fails
+#endif
+#include <unistd.h>  // for write, _exit
 
 #include <cstdlib>  // for getenv, setenv
+#include <string>
 
 #include "graphics/platform/glcontext.h"
 #include "runtime/runtime.h"
@@ -201,6 +206,30 @@ void Dispatch(const SDL_Event& event) {
   TranslateSDLEvent(event, nullptr);
   GLWindowEvent(record, event);
 }
+
+// Ends the run with one line and status 1 when the display fails under us (another program
+// destroyed the window, or the X server went away): the program cannot go on without its
+// window. Note: only async-signal-safe calls, since it may run inside Xlib; no exit
+// actions, which would talk to the broken display again.
+[[noreturn]] void EndForLostDisplay(const std::string& what) {
+  const std::string line = what + "; the program ends\n";
+  const ssize_t ignored = write(2, line.data(), line.size());
+  static_cast<void>(ignored);
+  _exit(1);
+}
+
+#if defined(SDL_VIDEO_DRIVER_X11)
+// Replaces Xlib's report of five lines and its exit.
+int EndOnXError(Display* display, XErrorEvent* error) {
+  char name[160] = "";
+  XGetErrorText(display, error->error_code, name, sizeof(name));
+  EndForLostDisplay(std::string("The window was lost (X error: ") + name + ")");
+}
+
+int EndOnXConnectionError(Display*) {
+  EndForLostDisplay("The connection to the display was lost");
+}
+#endif
 
 int ShowBox(const String& text, int serious, const SDL_MessageBoxButtonData* buttons,
             int count, int fallback) {
@@ -528,6 +557,13 @@ int StartSDLVideo() {
   const char* x11 = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   bool display = (x11 && *x11) || (wayland && *wayland);
+#if defined(SDL_VIDEO_DRIVER_X11)
+  // Before SDL starts X: SDL's own handler passes errors on to the one in force then.
+  if (x11 && *x11) {
+    XSetErrorHandler(EndOnXError);
+    XSetIOErrorHandler(EndOnXConnectionError);
+  }
+#endif
   // Note: without a display, SDL is not asked to probe (it could pick a console driver);
   // the off-screen driver gives the same GL context and framebuffer with no window.
   if (display && SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) {

@@ -447,4 +447,25 @@ TEST_F(KeyboardTest, RHeldAtTheEndDrawsAnotherSheetOverTheFiles) {
   EXPECT_EQ(dir.Files(), (std::vector<std::string>{"Out.png", "settings.ini"}));
 }
 
+TEST_F(KeyboardTest, AWindowDestroyedByAnotherProgramEndsTheRunInOneLine) {
+  // Destroyed while the sheet is drawn (64 cells: far longer than it takes), then the whole
+  // connection cut by the server: one line each time, status 1, no file.
+  const std::pair<const char*, const char*> endings[] = {
+      {"windowclose", "The window was lost (X error: BadWindow"},
+      {"windowkill", "The connection to the display was lost"}};
+  for (const auto& [command, line] : endings) {
+    SCOPED_TRACE(command);
+    ScratchDir run{false};
+    run.Write("settings.ini", "Sheet Width=256\nSheet Height=256\nSize=32\n");
+    Program program(run.path, display);
+    ASSERT_TRUE(FocusWindow());
+    ASSERT_TRUE(XDo(std::string("search --name 'Corvane Application' ") + command));
+    EXPECT_EQ(program.Wait(20s), 1);
+    const std::string messages = program.Stderr();
+    EXPECT_EQ(Lines(messages), 1) << messages;
+    EXPECT_EQ(messages.rfind(line, 0), 0u) << messages;
+    EXPECT_EQ(run.Files(), std::vector<std::string>{"settings.ini"});
+  }
+}
+
 }  // namespace
