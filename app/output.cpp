@@ -5,7 +5,6 @@
 #include "app/output.h"
 
 #include <cerrno>    // for errno after a failed open
-#include <climits>   // for INT_MAX
 #include <cstdio>
 #include <cstring>   // for std::strerror
 #include <new>       // for std::bad_alloc, which every "no memory" failure is
@@ -21,6 +20,7 @@ namespace {
 const String kBaseSuffix = u".png";
 const String kDoubleSuffix = u"-hd.png";
 const String kQuadrupleSuffix = u"-hd2.png";
+constexpr long long kGiB = 1LL << 30;
 
 // Module state.
 std::vector<String> written_files;
@@ -99,7 +99,15 @@ bool SaveEnlarged(const Ref<TPixmap>& sheet, int factor, const String& suffix) {
     return false;
   }
   if (!copy) {
-    ReportMissing(suffix, "not enough memory to enlarge the sheet");
+    // Note: the limit is the size of one image, not the memory of the machine; say so.
+    const long long width = 1LL * factor * sheet->width;
+    const long long height = 1LL * factor * sheet->height;
+    char gib[32];
+    std::snprintf(gib, sizeof(gib), "%.1f", static_cast<double>(width * height * 4) / kGiB);
+    ReportMissing(suffix, "the " + std::to_string(width) + " x " + std::to_string(height) +
+                              " copy would need " + gib + " GiB, more than the " +
+                              std::to_string((kPixmapByteLimit + 1) / kGiB) +
+                              " GiB one image can hold");
     return false;
   }
   return SaveOne(copy, suffix);
@@ -119,10 +127,7 @@ void KeyOutSheet(const Ref<TPixmap>& sheet) {
 Ref<TPixmap> EnlargeSheet(const Ref<TPixmap>& sheet, int factor) {
   const int width = sheet->width;
   const int height = sheet->height;
-  // Note: a pixmap's size is an int of bytes; a copy that would not fit is refused here
-  // rather than wrapping round.
-  const long long pitch = 4LL * factor * width;
-  if (pitch > INT_MAX || pitch * factor * height > INT_MAX) return nullptr;
+  if (!PixmapFits(1LL * factor * width, 1LL * factor * height, PIXFMT_RGBA32, 4)) return nullptr;
   Ref<TPixmap> copy = PixmapCreate(factor * width, factor * height, PIXFMT_RGBA32, 4);
   for (int x = 0; x < width; ++x) {
     for (int y = 0; y < height; ++y) {

@@ -29,8 +29,8 @@ int SaveSheetFiles(const Ref<TPixmap>& sheet);
 // Turns every pixel whose low 24 bits are key_colour into 0, in place (x outer, y inner).
 void KeyOutSheet(const Ref<TPixmap>& sheet);
 // The sheet enlarged `factor` times by pixel replication (x outer, y inner). Null when the
-// copy would be larger than a pixmap can be; raises std::bad_alloc when its memory cannot
-// be had.
+// copy would be larger than a pixmap can be (kPixmapByteLimit), which is decided from the
+// size alone; raises std::bad_alloc when its memory cannot be had.
 Ref<TPixmap> EnlargeSheet(const Ref<TPixmap>& sheet, int factor);
 
 // Files written by the last WriteSheetOutput or SaveSheetFiles, in the order written.
