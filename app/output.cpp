@@ -7,7 +7,6 @@
 #include "app/output.h"
 
 #include <cerrno>    // for errno after a failed open
-#include <climits>   // for INT_MAX
 #include <cstdio>
 #include <cstring>   // for std::strerror
 #include <new>       // for std::bad_alloc, which every "no memory" failure is
@@ -24,6 +23,7 @@ namespace {
 const String kBaseSuffix = u".png";
 const String kDoubleSuffix = u"-hd.png";
 const String kQuadrupleSuffix = u"-hd2.png";
+constexpr long long kGiB = 1LL << 30;
 
 // Module state.
 std::vector<String> written_files;
@@ -157,7 +157,18 @@ bool SaveEnlarged(const Ref<TPixmap>& sheet, int factor, const String& suffix,
   } catch (const std::bad_alloc&) {
     return MissingSheetFile(suffix, "not enough memory to enlarge the sheet");
   }
-  if (!copy) return MissingSheetFile(suffix, "not enough memory to enlarge the sheet");
+  if (!copy) {
+    // Note: the limit is the size of one image, not the memory of the machine; say so.
+    const long long width = 1LL * factor * sheet->width;
+    const long long height = 1LL * factor * sheet->height;
+    char gib[32];
+    std::snprintf(gib, sizeof(gib), "%.1f", static_cast<double>(width * height * 4) / kGiB);
+    return MissingSheetFile(suffix, "the " + std::to_string(width) + " x " +
+                                        std::to_string(height) + " copy would need " + gib +
+                                        " GiB, more than the " +
+                                        std::to_string((kPixmapByteLimit + 1) / kGiB) +
+                                        " GiB one image can hold");
+  }
   return SaveSheetFile(copy, suffix, grid, FileScale{factor, 1});
 }
 
@@ -180,19 +191,6 @@ bool SaveSpriteFiles(const Ref<TPixmap>& sheet, const SheetGrid& grid) {
 
 }  // namespace
 
-void ReportLine(const std::string& line) {
-  std::fputs((line + "\n").c_str(), stderr);
-  std::fflush(stderr);
-}
-
-std::string QuotedName(const String& name) {
-  // Note: built by appending; g++ 12 warns falsely (-Wrestrict) on "literal" + string.
-  std::string quoted(1, '"');
-  quoted += TextToUtf8(name);
-  quoted += '"';
-  return quoted;
-}
-
 void KeyOutSheet(const Ref<TPixmap>& sheet) {
   for (int x = 0; x < sheet->width; ++x) {
     for (int y = 0; y < sheet->height; ++y) {
@@ -205,10 +203,7 @@ void KeyOutSheet(const Ref<TPixmap>& sheet) {
 Ref<TPixmap> EnlargeSheet(const Ref<TPixmap>& sheet, int factor) {
   const int width = sheet->width;
   const int height = sheet->height;
-  // Note: a pixmap's size is an int of bytes; a copy that would not fit is refused here
-  // rather than wrapping round.
-  const long long pitch = 4LL * factor * width;
-  if (pitch > INT_MAX || pitch * factor * height > INT_MAX) return nullptr;
+  if (!PixmapFits(1LL * factor * width, 1LL * factor * height, PIXFMT_RGBA32, 4)) return nullptr;
   Ref<TPixmap> copy = PixmapCreate(factor * width, factor * height, PIXFMT_RGBA32, 4);
   for (int x = 0; x < width; ++x) {
     for (int y = 0; y < height; ++y) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/messages.h"  // ReportLine and QuotedName, for the messages of the output step
 #include "pixmap/pixmap.h"
 #include "runtime/object.h"
 
@@ -30,8 +31,8 @@ int SaveSheetFiles(const Ref<TPixmap>& sheet);
 // Turns every pixel whose low 24 bits are key_colour into 0, in place (x outer, y inner).
 void KeyOutSheet(const Ref<TPixmap>& sheet);
 // The sheet enlarged `factor` times by pixel replication (x outer, y inner). Null when the
-// copy would be larger than a pixmap can be; raises std::bad_alloc when its memory cannot
-// be had.
+// copy would be larger than a pixmap can be (kPixmapByteLimit), which is decided from the
+// size alone; raises std::bad_alloc when its memory cannot be had.
 Ref<TPixmap> EnlargeSheet(const Ref<TPixmap>& sheet, int factor);
 
 // Sheet files and atlases written by the last WriteSheetOutput or SaveSheetFiles, in the
@@ -41,8 +42,3 @@ const std::vector<String>& WrittenSheetFiles();
 int WrittenSpriteFileCount();
 // The file whose save is in progress (empty between saves).
 const String& SheetFileInProgress();
-
-// One line of text on stderr (UTF-8), for the program's few messages to the user.
-void ReportLine(const std::string& line);
-// A file name as the user sees it in a message: in double quotes, UTF-8.
-std::string QuotedName(const String& name);

@@ -5,8 +5,10 @@
 #include "app/settings.h"
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>  // for std::to_string
 
+#include "app/messages.h"  // for QuotedName: a value as written, in a refusal
 #include "runtime/text.h"
 #include "stream/console.h"
 #include "stream/stream.h"
@@ -66,6 +68,25 @@ int FindSetting(const String* keys) {
   return found;
 }
 
+// The number a setting gives, its default when no line sets it. A number whose digits need
+// more than 32 bits is refused, naming the setting and the value as written, instead of
+// wrapping round to some other number.
+int NumberSetting(const char* name, int defaultValue, std::initializer_list<String> aliases) {
+  String keys[kKeySlots];
+  std::size_t k = 0;
+  for (const String& alias : aliases) keys[k++] = alias;
+  for (; k < kKeySlots; ++k) keys[k] = kFreeSlot;
+  const int found = FindSetting(keys);
+  if (!found) return defaultValue;
+  bool fits = true;
+  const int value = ParseIntFitting(setting_values[found], fits);
+  if (!fits) {
+    throw TSettingsError(std::string(name) + " must fit in 32 bits (got " +
+                         QuotedName(setting_values[found]) + ")");
+  }
+  return value;
+}
+
 void RequireAtLeastOne(const char* name, int value) {
   if (value < 1) {
     throw TSettingsError(std::string(name) + " must be at least 1 (got " +
@@ -89,6 +110,7 @@ std::optional<int> random_seed;
 TRenderer renderer = TRenderer::Software;
 AtlasFormat atlas_format = AtlasFormat::None;
 bool split_sprites = false;
+std::vector<std::string> setting_notes;
 
 void LoadSettings() {
   setting_count = 0;
@@ -157,6 +179,11 @@ String SplitField(const String& text, const String& separator, int n) {
 // Leading white space, an optional sign, then "%" binary, "$" hexadecimal or decimal
 // digits up to the first character that does not belong.
 int ParseInt(const String& text) {
+  bool fits = true;
+  return ParseIntFitting(text, fits);
+}
+
+int ParseIntFitting(const String& text, bool& fits) {
   size_t i = 0;
   while (i < text.size() && IsBlank(text[i])) ++i;
   bool negative = false;
@@ -172,8 +199,11 @@ int ParseInt(const String& text) {
     base = 16;
     ++i;
   }
-  // Note: unsigned arithmetic so that an over-long number wraps instead of overflowing.
+  // Note: unsigned arithmetic so that an over-long number wraps instead of overflowing;
+  // the wide copy tells whether the digits needed more than 32 bits.
   uint32_t value = 0;
+  uint64_t wide = 0;
+  fits = true;
   for (; i < text.size(); ++i) {
     char16_t c = text[i];
     int digit = -1;
@@ -182,6 +212,10 @@ int ParseInt(const String& text) {
     else if (c >= u'A' && c <= u'F') digit = c - u'A' + 10;
     if (digit < 0 || digit >= base) break;
     value = value * static_cast<uint32_t>(base) + static_cast<uint32_t>(digit);
+    if (fits) {
+      wide = wide * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
+      fits = wide <= UINT32_MAX;
+    }
   }
   if (negative) value = 0u - value;
   return static_cast<int>(value);
@@ -192,8 +226,9 @@ String CleanOutputName(const String& name) {
   out.reserve(name.size());
   for (char16_t c : name) {
     if (c == u'"') continue;
+    // Note: control characters (a tab, bytes below 32) make names nobody can type.
     if (c == u'/' || c == u'\\' || c == u';' || c == u':' || c == u'*' || c == u'?' ||
-        c == u'!') {
+        c == u'!' || c < 32) {
       c = u'_';
     }
     out.push_back(c);
@@ -215,15 +250,17 @@ void ReadSheetSettings() {
   renderer = TRenderer::Software;
   atlas_format = AtlasFormat::None;
   split_sprites = false;
+  setting_notes.clear();
 
   LoadSettings();
 
-  sheet_width = SettingInt(kDefaultSheetSize, u"Screen Width", u"Sheet Width");
-  sheet_height = SettingInt(kDefaultSheetSize, u"Screen Height", u"Sheet Height");
-  sprite_width =
-      SettingInt(kDefaultSpriteSize, u"Sprite Size", u"Size", u"Sprite Width", u"Width");
-  sprite_height =
-      SettingInt(kDefaultSpriteSize, u"Sprite Size", u"Size", u"Sprite Height", u"Height");
+  sheet_width = NumberSetting("sheet width", kDefaultSheetSize, {u"Screen Width", u"Sheet Width"});
+  sheet_height =
+      NumberSetting("sheet height", kDefaultSheetSize, {u"Screen Height", u"Sheet Height"});
+  sprite_width = NumberSetting("sprite width", kDefaultSpriteSize,
+                               {u"Sprite Size", u"Size", u"Sprite Width", u"Width"});
+  sprite_height = NumberSetting("sprite height", kDefaultSpriteSize,
+                                {u"Sprite Size", u"Size", u"Sprite Height", u"Height"});
   String scale = TextUpper(SettingString(u"", u"Rescale", u"Make"));
   if (scale == u"TRUE" || scale == u"LARGER" || scale == u"BIGGER" || scale == u"GROW") {
     scale_mode = SCALE_GROW;
@@ -232,12 +269,22 @@ void ReadSheetSettings() {
   } else {
     scale_mode = SCALE_NONE;
   }
-  output_name = CleanOutputName(SettingString(kDefaultOutputName, u"Filename", u"Save As",
-                                              u"Output"));
+  const String written_name =
+      SettingString(kDefaultOutputName, u"Filename", u"Save As", u"Output");
+  output_name = CleanOutputName(written_name);
+  // Note: an empty name would write hidden files named ".png"; the default takes its place.
+  if (output_name.empty()) {
+    output_name = kDefaultOutputName;
+    setting_notes.push_back(
+        (written_name.empty() ? std::string("The output name is empty")
+                              : "The output name " + QuotedName(written_name) +
+                                    " is empty once its double quotes are removed") +
+        "; the files are named " + QuotedName(kDefaultOutputName));
+  }
 
   const String seedKeys[kKeySlots] = {u"Seed", u"Random Seed", kFreeSlot, kFreeSlot,
                                       kFreeSlot, kFreeSlot, kFreeSlot};
-  if (int found = FindSetting(seedKeys)) random_seed = ParseInt(setting_values[found]);
+  if (FindSetting(seedKeys)) random_seed = NumberSetting("seed", 0, {u"Seed", u"Random Seed"});
   // Note: any other word keeps the default renderer, as an unknown scaling word keeps none.
   renderer = TextUpper(SettingString(u"", u"Renderer")) == u"OPENGL" ? TRenderer::OpenGL
                                                                       : TRenderer::Software;

@@ -42,6 +42,9 @@ extern std::optional<int> random_seed;  // from "Seed" / "Random Seed"; none: us
 extern TRenderer renderer;               // from "Renderer": "OpenGL", else Software
 extern AtlasFormat atlas_format;        // from "Atlas" / "Atlas File"
 extern bool split_sprites;              // from "Split" / "Sprite Files": a PNG per cell
+// What the user should hear about settings that were mended (an empty output name), one
+// line each; filled by ReadSheetSettings.
+extern std::vector<std::string> setting_notes;
 
 // A settings file that exists but cannot be read, or a value the program cannot work with.
 // what() is the one line shown to the user.
@@ -62,10 +65,14 @@ String SettingString(const String& defaultValue, const String& key1, const Strin
                      const String& key7 = u"-1");
 String SplitField(const String& text, const String& separator, int n);
 int ParseInt(const String& text);
-// Replaces / \ ; : * ? ! with _ and removes double quotes.
+// ParseInt, also telling whether the digits fit in 32 bits (fits false: the result wrapped).
+int ParseIntFitting(const String& text, bool& fits);
+// Replaces / \ ; : * ? ! and control characters (codes below 32) with _ and removes double
+// quotes.
 String CleanOutputName(const String& name);
 
 // Creates the pair table, LoadSettings, the six lookups in order, the output-name cleaning
-// and the seed, atlas and split lookups; then refuses sizes the program cannot work with.
-// Raises TSettingsError (before any window opens) for an unreadable file or an unusable value.
+// and the seed, renderer, atlas and split lookups; then refuses sizes the program cannot work
+// with. Raises TSettingsError (before any window opens) for an unreadable file or an unusable
+// value: a size below 1, or a number whose digits need more than 32 bits.
 void ReadSheetSettings();

@@ -126,6 +126,7 @@ int RunSheetBuilder() {
     ReportLine(error.what());
     return 1;
   }
+  for (const std::string& note : setting_notes) ReportLine(note);
 
   cells_across = sheet_width / sprite_width;
   cells_down = sheet_height / sprite_height;

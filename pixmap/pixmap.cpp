@@ -3,7 +3,6 @@
 // Depends on the runtime core and streams (PixmapLoad). State: the head of the loader chain.
 #include "pixmap/pixmap.h"
 
-#include <climits>
 #include <cstring>
 #include <new>  // for std::align_val_t, std::nothrow
 #include <string>
@@ -40,6 +39,12 @@ bool ValidFormat(int format) { return format >= 0 && format <= 12; }
 
 std::string SizeText(int width, int height) {
   return "(" + std::to_string(width) + " x " + std::to_string(height) + ")";
+}
+
+// Bytes from one row to the next: the packed row rounded up to a multiple of align.
+long long PitchOf(long long width, int format, int align) {
+  long long packed = width * BytesPerPixel[format];
+  return (packed + align - 1) / align * align;
 }
 
 uint8_t* AllocatePixels(std::size_t size) {
@@ -279,11 +284,10 @@ Ref<TPixmap> TPixmap::Create(int width, int height, int format, int align) {
   if (align < 1) throw TRuntimeError("Invalid pixmap row alignment " + std::to_string(align));
   // Note: sizes are worked out in 64 bits so that a huge request fails cleanly instead of
   // wrapping round to a small block that later writes would overrun.
-  long long packed = static_cast<long long>(width) * BytesPerPixel[format];
-  long long pitch = (packed + align - 1) / align * align;
-  long long capacity = pitch * height;
-  if (pitch > INT_MAX || capacity > INT_MAX)
+  if (!PixmapFits(width, height, format, align))
     throw TRuntimeError("Unable to allocate pixmap memory " + SizeText(width, height));
+  long long pitch = PitchOf(width, format, align);
+  long long capacity = pitch * height;
 
   auto pixmap = std::make_shared<TPixmap>();
   if (capacity > 0) {
@@ -356,6 +360,14 @@ Ref<TPixmap> PixmapCreate(int width, int height, int format, int align) {
 }
 Ref<TPixmap> PixmapCreateStatic(void* pixels, int width, int height, int pitch, int format) {
   return TPixmap::CreateStatic(pixels, width, height, pitch, format);
+}
+bool PixmapFits(long long width, long long height, int format, int align) {
+  // Note: worked out in 64 bits, and each factor checked first, so that a huge request is
+  // refused instead of wrapping round to a small size.
+  if (width < 0 || height < 0 || !ValidFormat(format) || align < 1) return false;
+  if (width > kPixmapByteLimit || height > kPixmapByteLimit) return false;
+  const long long pitch = PitchOf(width, format, align);
+  return pitch <= kPixmapByteLimit && (height == 0 || pitch <= kPixmapByteLimit / height);
 }
 Ref<TPixmap> PixmapCopy(const Ref<TPixmap>& pixmap) { return pixmap->Copy(); }
 Ref<TPixmap> PixmapConvert(const Ref<TPixmap>& pixmap, int format) { return pixmap->Convert(format); }

@@ -24,6 +24,10 @@ constexpr int PIXFMT_ALPHAMASK8 = 10;
 constexpr int PIXFMT_INTENSITY8 = 11;
 constexpr int PIXFMT_LUMINANCE8 = 12;
 
+// The most bytes the pixels of one pixmap can take: sizes are 32-bit ints (2 GiB less one
+// byte).
+constexpr long long kPixmapByteLimit = 2147483647;
+
 // Per-format tables, index 0-12.
 extern const int BytesPerPixel[13];
 extern const int AlphaBitsPerPixel[13];
@@ -81,6 +85,9 @@ void ConvertPixelRow(const uint8_t* source, int sourceFormat, uint8_t* destinati
                      int destinationFormat, int count);
 
 Ref<TPixmap> PixmapCreate(int width, int height, int format, int align = 4);
+// True when a pixmap of this size (not negative) and format, rows aligned to `align`
+// bytes, stays within kPixmapByteLimit.
+bool PixmapFits(long long width, long long height, int format, int align = 4);
 Ref<TPixmap> PixmapCreateStatic(void* pixels, int width, int height, int pitch, int format);
 Ref<TPixmap> PixmapCopy(const Ref<TPixmap>& pixmap);
 Ref<TPixmap> PixmapConvert(const Ref<TPixmap>& pixmap, int format);

@@ -8,6 +8,10 @@
 #if defined(__linux__)
 #include <sys/prctl.h>  // for the timer slack
 #endif
+#if defined(SDL_VIDEO_DRIVER_X11)
+#include <X11/Xlib.h>  // for the handlers that end the run in one line when X fails
+#endif
+#include <unistd.h>  // for write, _exit
 
 #include <atomic>
 #include <cstdlib>  // for getenv, setenv
@@ -222,6 +226,30 @@ void Dispatch(const SDL_Event& event) {
   TranslateSDLEvent(event, nullptr);
   GLWindowEvent(record, event);
 }
+
+// Ends the run with one line and status 1 when the display fails under us (another program
+// destroyed the window, or the X server went away): the program cannot go on without its
+// window. Note: only async-signal-safe calls, since it may run inside Xlib; no exit
+// actions, which would talk to the broken display again.
+[[noreturn]] void EndForLostDisplay(const std::string& what) {
+  const std::string line = what + "; the program ends\n";
+  const ssize_t ignored = write(2, line.data(), line.size());
+  static_cast<void>(ignored);
+  _exit(1);
+}
+
+#if defined(SDL_VIDEO_DRIVER_X11)
+// Replaces Xlib's report of five lines and its exit.
+int EndOnXError(Display* display, XErrorEvent* error) {
+  char name[160] = "";
+  XGetErrorText(display, error->error_code, name, sizeof(name));
+  EndForLostDisplay(std::string("The window was lost (X error: ") + name + ")");
+}
+
+int EndOnXConnectionError(Display*) {
+  EndForLostDisplay("The connection to the display was lost");
+}
+#endif
 
 int ShowBox(const String& text, int serious, const SDL_MessageBoxButtonData* buttons,
             int count, int fallback) {
@@ -566,6 +594,13 @@ int StartSDLVideo() {
   // Software windows show their pixels through SDL's own window surface (shared memory on
   // X11), not through a GL texture.
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+#if defined(SDL_VIDEO_DRIVER_X11)
+  // Before SDL starts X: SDL's own handler passes errors on to the one in force then.
+  if (x11 && *x11) {
+    XSetErrorHandler(EndOnXError);
+    XSetIOErrorHandler(EndOnXConnectionError);
+  }
+#endif
   // Note: without a display, SDL is not asked to probe (it could pick a console driver);
   // the off-screen driver gives the same GL context and framebuffer with no window.
   if (display && SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) {

@@ -111,6 +111,32 @@ TEST_F(OutputTest, EveryFileThatCannotBeMadeGetsALineOfItsOwn) {
   }
 }
 
+TEST_F(OutputTest, ACopyBeyondTheImageSizeLimitSaysSoNotThatMemoryRanOut) {
+  // 8192 x 8192 grown: the doubled copy (1 GiB) may be made, the quadrupled one (4 GiB)
+  // never, whatever the memory. Decided from the size alone: no pixel is read.
+  uint32_t one_pixel = 0;
+  Ref<TPixmap> big = PixmapCreateStatic(&one_pixel, 8192, 8192, 32768, PIXFMT_RGBA32);
+  EXPECT_FALSE(EnlargeSheet(big, 4));
+  EXPECT_TRUE(PixmapFits(16384, 16384, PIXFMT_RGBA32));
+  EXPECT_FALSE(PixmapFits(32768, 32768, PIXFMT_RGBA32));
+  EXPECT_FALSE(PixmapFits(32768, 16384, PIXFMT_RGBA32));  // exactly 2 GiB: one byte too many
+  EXPECT_TRUE(PixmapFits(32767, 16384, PIXFMT_RGBA32));
+  // The lines for copies over the limit name the limit.
+  Ref<TPixmap> huge = PixmapCreateStatic(&one_pixel, 12000, 12000, 48000, PIXFMT_RGBA32);
+  output_name = u"no-such-folder/Out";
+  scale_mode = SCALE_GROW;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(SaveSheetFiles(huge), 1);
+  const std::string messages = testing::internal::GetCapturedStderr();
+  EXPECT_NE(messages.find("\"no-such-folder/Out-hd.png\": the 24000 x 24000 copy would need "
+                          "2.1 GiB, more than the 2 GiB one image can hold"),
+            std::string::npos) << messages;
+  EXPECT_NE(messages.find("\"no-such-folder/Out-hd2.png\": the 48000 x 48000 copy would need "
+                          "8.6 GiB, more than the 2 GiB one image can hold"),
+            std::string::npos) << messages;
+  EXPECT_EQ(messages.find("memory"), std::string::npos) << messages;
+}
+
 TEST_F(OutputTest, EachModeWritesItsFilesInOrderAndSize) {
   Ref<TPixmap> sheet = MakeSheet(16, 8);
   struct Case {

@@ -290,6 +290,19 @@ TEST_F(ProgramTest, FailuresEndWithStatusOneAndOneClearLine) {
   }
 }
 
+TEST_F(ProgramTest, AHugeOutputNameIsQuotedShortInItsOneLine) {
+  dir.Write("settings.ini", "Sheet Width=32\nSheet Height=32\nSize=32\nOutput=" +
+                                std::string(10 * 1024 * 1024, 'n') + "\n");
+  std::string messages;
+  EXPECT_EQ(RunOffScreen(dir, &messages), 1);
+  // The name cannot be a file name; that line and the line without a display, both short.
+  EXPECT_EQ(Lines(messages), 2) << messages.substr(0, 1000);
+  EXPECT_LT(messages.size(), 400u) << messages.substr(0, 1000);
+  EXPECT_NE(messages.find("n\xE2\x80\xA6nnnnnnnnnnnnnnnn.png\""), std::string::npos)
+      << messages.substr(0, 1000);
+  EXPECT_EQ(dir.Files(), std::vector<std::string>{"settings.ini"});
+}
+
 TEST_F(ProgramTest, AFullDiskLeavesNoFileAndEndsWithStatusOne) {
   // Writes are capped at 1 KiB: the sheet's PNG does not fit.
   dir.Write("settings.ini", "Sheet Width=96\nSheet Height=32\nSize=32\nSeed=9\n");
@@ -477,6 +490,29 @@ TEST_F(KeyboardTest, RHeldAtTheEndDrawsAnotherSheetOverTheFiles) {
   EXPECT_TRUE(program.Running());  // it waits for a key again
   EXPECT_EQ(PressUntilItEnds(program, "space"), 0) << program.Stderr();
   EXPECT_EQ(dir.Files(), (std::vector<std::string>{"Out.png", "settings.ini"}));
+}
+
+TEST_F(KeyboardTest, AWindowDestroyedByAnotherProgramEndsTheRunInOneLine) {
+  // Destroyed while the sheet is drawn (64 cells: far longer than it takes), then the whole
+  // connection cut by the server: one line each time, status 1, no file.
+  const std::pair<const char*, const char*> endings[] = {
+      // The X error names what the program touched next: the window, or (the software
+      // renderer's picture of it) a drawable.
+      {"windowclose", "The window was lost (X error: Bad"},
+      {"windowkill", "The connection to the display was lost"}};
+  for (const auto& [command, line] : endings) {
+    SCOPED_TRACE(command);
+    TScratchDir run{false};
+    run.Write("settings.ini", "Sheet Width=256\nSheet Height=256\nSize=32\n");
+    Program program(run.path, display);
+    ASSERT_TRUE(FocusWindow());
+    ASSERT_TRUE(XDo(std::string("search --name 'Corvane Application' ") + command));
+    EXPECT_EQ(program.Wait(20s), 1);
+    const std::string messages = program.Stderr();
+    EXPECT_EQ(Lines(messages), 1) << messages;
+    EXPECT_EQ(messages.rfind(line, 0), 0u) << messages;
+    EXPECT_EQ(run.Files(), std::vector<std::string>{"settings.ini"});
+  }
 }
 
 }  // namespace

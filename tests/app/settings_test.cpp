@@ -212,6 +212,31 @@ TEST(SettingsValues, OutputNameIsCutAtSecondEqualsAndCleaned) {
   EXPECT_EQ(CleanOutputName(u"a/b\\c;d:e*f?g!h\"i.j"), u"a_b_c_d_e_f_g_hi.j");
 }
 
+TEST(SettingsValues, AnEmptyOutputNameBecomesOutWithANoteAndControlCharactersUnderscores) {
+  TScratchDir dir;
+  WriteSettings("Output=\n");
+  ReadSheetSettings();
+  EXPECT_EQ(output_name, u"Out");
+  EXPECT_EQ(setting_notes,
+            std::vector<std::string>{"The output name is empty; the files are named \"Out\""});
+  // Emptied by the cleaning: only double quotes.
+  WriteSettings("Save As = \"\" \n");
+  ReadSheetSettings();
+  EXPECT_EQ(output_name, u"Out");
+  ASSERT_EQ(setting_notes.size(), 1u);
+  EXPECT_NE(setting_notes[0].find("once its double quotes are removed"), std::string::npos);
+  // A tab, an escape and other bytes below 32 inside a name become underscores, no note.
+  WriteSettings("Output= sheet\tone\x01\x1B[1m \n");
+  ReadSheetSettings();
+  EXPECT_EQ(output_name, u"sheet_one__[1m");
+  EXPECT_TRUE(setting_notes.empty());
+  // No output line at all is simply the default, said nothing about.
+  WriteSettings("Width=32\n");
+  ReadSheetSettings();
+  EXPECT_EQ(output_name, u"Out");
+  EXPECT_TRUE(setting_notes.empty());
+}
+
 TEST(SettingsValues, NumbersInEveryNotation) {
   TScratchDir dir;
   WriteSettings("Width=$20\nHeight=%1000\nSheet Width=12px\nSheet Height= +640\n");
@@ -327,6 +352,33 @@ TEST(SettingsRefusals, SizesBelowOneAreRefusedWithOneClearLine) {
   EXPECT_EQ(RefusalOf("Sheet Width=0\n"), "sheet width must be at least 1 (got 0)");
   EXPECT_EQ(RefusalOf("Screen Height=-$10\n"), "sheet height must be at least 1 (got -16)");
   EXPECT_EQ(RefusalOf("Width=1\nHeight=1\nSheet Width=1\nSheet Height=1\n"), "");
+}
+
+TEST(SettingsRefusals, NumbersThatDoNotFitIn32BitsAreRefusedAsWritten) {
+  TScratchDir dir;
+  EXPECT_EQ(RefusalOf("Sprite Width=4294967297\n"),
+            "sprite width must fit in 32 bits (got \"4294967297\")");
+  EXPECT_EQ(RefusalOf("Sheet Height = 99999999999 px\n"),
+            "sheet height must fit in 32 bits (got \"99999999999 px\")");
+  EXPECT_EQ(RefusalOf("Size=$100000040\n"), "sprite width must fit in 32 bits (got \"$100000040\")");
+  EXPECT_EQ(RefusalOf("Height=%1" + std::string(32, '0') + "\n"),
+            "sprite height must fit in 32 bits (got \"%1" + std::string(32, '0') + "\")");
+  EXPECT_EQ(RefusalOf("Seed=-18446744073709551617\n"),
+            "seed must fit in 32 bits (got \"-18446744073709551617\")");
+  // A value that is only found by a later line is the one judged.
+  EXPECT_EQ(RefusalOf("Width=4294967297\nWidth=32\n"), "");
+  // Digits that fit keep the number they always gave, wrapped into an int or not.
+  EXPECT_EQ(RefusalOf("Seed=4294967295\nSheet Width=$7FFFFFFF\nWidth=%11111\n"), "");
+  EXPECT_EQ(random_seed, -1);
+  EXPECT_EQ(sheet_width, 2147483647);
+  EXPECT_EQ(sprite_width, 31);
+  bool fits = true;
+  EXPECT_EQ(ParseIntFitting(u"0000000000000000000042", fits), 42);  // leading zeros are free
+  EXPECT_TRUE(fits);
+  EXPECT_EQ(ParseIntFitting(u"$FFFFFFFF", fits), -1);
+  EXPECT_TRUE(fits);
+  EXPECT_EQ(ParseIntFitting(u"4294967296", fits), 0);
+  EXPECT_FALSE(fits);
 }
 
 TEST(SettingsRefusals, FileThatCannotBeOpenedIsRefused) {

@@ -266,6 +266,19 @@ TEST_F(SheetBuilderTest, WithoutADisplaySpriteFilesAreCountedAndAllTakeTheCleane
   EXPECT_EQ(nlohmann::json::parse(atlas.begin(), atlas.end())["meta"]["image"], "my_gems_.png");
 }
 
+TEST_F(SheetBuilderTest, AnEmptyOutputNameIsSaidInOneLineAndTheFilesAreNamedOut) {
+  dir.Write("settings.ini", "Sheet Width=8\nSheet Height=8\nSize=16\nOutput=\"\"\n");
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(RunSheetBuilder(), 0);
+  const std::string messages = testing::internal::GetCapturedStderr();
+  // The note, then the recording driver's run without a display.
+  EXPECT_EQ(messages.substr(0, messages.find('\n')),
+            "The output name \"\"\"\" is empty once its double quotes are removed; the files "
+            "are named \"Out\"") << messages;
+  EXPECT_EQ(std::count(messages.begin(), messages.end(), '\n'), 2) << messages;
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"Out.png", "settings.ini"}));
+}
+
 TEST_F(SheetBuilderTest, ClosingMessageSitsFourteenPixelsAboveTheBottomAfterTheGrab) {
   dir.Write("settings.ini", "Sheet Width=300\nSheet Height=40\nSize=64\n");
   ASSERT_EQ(RunSheetBuilder(), 0);

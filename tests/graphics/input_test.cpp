@@ -69,6 +69,29 @@ TEST_F(PolledInputTest, HitCountsOncePerPressAndReadsOnce) {
   EXPECT_GT(script->polls, 0);  // every query polls first
 }
 
+TEST_F(PolledInputTest, AHeldRGivesOneMoreSheetAndEachFurtherOneAFreshPress) {
+  // The end of a sheet: wait for a key, then ask whether R (82) is down.
+  script->batches = {
+      [] { Send(EVENT_KEYDOWN, 82); },  // R pressed and held: one more sheet
+      [] {                               // still held: its auto-repeat is no press
+        Send(EVENT_KEYREPEAT, 82);
+        Send(EVENT_KEYREPEAT, 82);
+      },
+      [] { Send(EVENT_KEYDOWN, 81); },  // another key ends the wait, R no longer counts
+      [] {                               // R released and pressed again: another sheet
+        Send(EVENT_KEYUP, 82);
+        Send(EVENT_KEYDOWN, 82);
+      },
+  };
+  EXPECT_EQ(WaitForKey(), 82);
+  EXPECT_EQ(IsKeyDown(82), 1);
+  EXPECT_EQ(WaitForKey(), 81);
+  EXPECT_EQ(script->waits, 3);  // the repeats did not end the wait
+  EXPECT_EQ(IsKeyDown(82), 0);
+  EXPECT_EQ(WaitForKey(), 82);
+  EXPECT_EQ(IsKeyDown(82), 1);
+}
+
 TEST_F(PolledInputTest, ShiftKeysAreDistinctCodes) {
   Send(EVENT_KEYDOWN, 160);
   Send(EVENT_KEYDOWN, 161);

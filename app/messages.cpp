@@ -1,0 +1,42 @@
+// Messages to the user: one line each on stderr, quoted values cut to a readable length.
+#include "app/messages.h"
+
+#include <cstdio>
+
+#include "runtime/text.h"
+
+namespace {
+
+constexpr char16_t kEllipsis = u'\u2026';
+constexpr std::size_t kQuotedTail = 20;  // characters kept from the end of a cut value
+constexpr char16_t kShownForControl = u'?';
+
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+
+}  // namespace
+
+void ReportLine(const std::string& line) {
+  std::fputs((line + "\n").c_str(), stderr);
+  std::fflush(stderr);
+}
+
+std::string QuotedName(const String& name) {
+  String shown = name;
+  if (shown.size() > kLongestQuotedValue) {
+    // The start and the end stay, so that "-hd.png" and "-hd2.png" still tell files apart.
+    std::size_t head = kLongestQuotedValue - 1 - kQuotedTail;
+    std::size_t tail_start = shown.size() - kQuotedTail;
+    // Note: never between the two halves of a character outside the 16-bit range.
+    if (IsHighSurrogate(shown[head - 1])) --head;
+    if (IsHighSurrogate(shown[tail_start - 1])) ++tail_start;
+    shown = shown.substr(0, head) + kEllipsis + shown.substr(tail_start);
+  }
+  for (char16_t& c : shown) {
+    if (c < 32) c = kShownForControl;
+  }
+  // Note: built by appending; g++ 12 warns falsely (-Wrestrict) on "literal" + string.
+  std::string quoted(1, '"');
+  quoted += TextToUtf8(shown);
+  quoted += '"';
+  return quoted;
+}

@@ -1,0 +1,19 @@
+// Messages to the user: the program's few lines on stderr, one line each, in UTF-8. A value
+// quoted in a message (a file name, a setting as written) is cut to a readable length.
+// Depends on the runtime's texts. Keeps no state.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "runtime/object.h"
+
+// Most characters of a value quoted in a message; a longer one is cut to this many, its
+// start and its end joined by "…".
+constexpr std::size_t kLongestQuotedValue = 80;
+
+// One line of text on stderr (UTF-8), for the program's few messages to the user.
+void ReportLine(const std::string& line);
+// A value as the user sees it in a message: in double quotes, UTF-8, at most
+// kLongestQuotedValue characters, control characters shown as "?" so the line stays one.
+std::string QuotedName(const String& name);
