@@ -8,6 +8,7 @@
 #include <cstdlib>  // for unsetenv
 #include <string>
 
+#include "draw2d/clean_state.h"
 #include "draw2d/draw2d.h"
 #include "draw2d/font.h"
 #include "draw2d/gl/glimageframe.h"
@@ -48,16 +49,7 @@ class GLDriver : public ::testing::Test {
     ASSERT_NE(context, nullptr);
     SetGraphics(context);
     this->context = context;
-    SetViewport(0, 0, kWidth, kHeight);
-    SetOrigin(0, 0);
-    SetHandle(0, 0);
-    SetRotationScale(0, 1, 1);
-    SetLineWidth(1);
-    SetBlend(BLEND_SOLID);
-    SetColor(255, 255, 255);
-    SetAlpha(1);
-    SetClsColor(0, 0, 0);
-    Cls();
+    StartCleanPicture(kWidth, kHeight);
   }
 
   Ref<TGraphics> context;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "draw2d/clean_state.h"
 #include "draw2d/draw2d.h"
 #include "draw2d/gl/glvex2d.h"
 #include "draw2d/image.h"
@@ -45,16 +46,7 @@ Ref<TPixmap> Render(TVex2DDriver* driver, const std::function<void()>& draw) {
   SelectGraphicsDriver(driver, GRAPHICS_BACKBUFFER);
   SetGraphics(context);
   SetVirtualResolution(kSide, kSide);
-  SetViewport(0, 0, kSide, kSide);
-  SetOrigin(0, 0);
-  SetHandle(0, 0);
-  SetRotationScale(0, 1, 1);
-  SetLineWidth(1);
-  SetBlend(BLEND_SOLID);
-  SetColor(255, 255, 255);
-  SetAlpha(1);
-  SetClsColor(0, 0, 0);
-  Cls();
+  StartCleanPicture(kSide, kSide);
   draw();
   return GrabPixmap(0, 0, kSide, kSide);
 }

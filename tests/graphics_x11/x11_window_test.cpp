@@ -270,6 +270,15 @@ TEST_F(X11WindowTest, SingleBufferedWindowIsPresentedToo) {
   EXPECT_EQ(WindowPixel(info.info.x11.window, 45, 35), 0x0000FFu);
 }
 
+// Another program's window, mapped: 150 x 90 pixels at (10, 10).
+Window ForeignWindow(Display* display) {
+  const Window window =
+      XCreateSimpleWindow(display, DefaultRootWindow(display), 10, 10, 150, 90, 0, 0, 0);
+  XMapWindow(display, window);
+  XSync(display, False);
+  return window;
+}
+
 // Writes one opaque pixel into a software context's buffer.
 void PutPixel(TGraphics& graphics, int x, int y, uint8_t red, uint8_t green, uint8_t blue) {
   const TPixelBuffer buffer = SoftGraphicsBuffer(graphics);
@@ -307,10 +316,7 @@ TEST_F(X11WindowTest, SoftwareWindowOnAForeignWindowFollowsItsSize) {
   CloseOpenedGraphics();
   Display* display = XOpenDisplay(nullptr);
   ASSERT_NE(display, nullptr);
-  Window foreign = XCreateSimpleWindow(display, DefaultRootWindow(display), 10, 10, 150, 90,
-                                       0, 0, 0);
-  XMapWindow(display, foreign);
-  XSync(display, False);
+  const Window foreign = ForeignWindow(display);
   SelectGraphicsDriver(SoftGraphicsDriver(), 2);
   Ref<TGraphics> attached = AttachGraphics(static_cast<int>(foreign), 0);
   ASSERT_TRUE(attached) << SDL_GetError();
@@ -345,10 +351,7 @@ TEST_F(X11WindowTest, AttachedWindowIsMeasuredAgainAndNeverDestroyed) {
   CloseOpenedGraphics();
   Display* display = XOpenDisplay(nullptr);
   ASSERT_NE(display, nullptr);
-  Window foreign = XCreateSimpleWindow(display, DefaultRootWindow(display), 10, 10, 150, 90,
-                                       0, 0, 0);
-  XMapWindow(display, foreign);
-  XSync(display, False);
+  const Window foreign = ForeignWindow(display);
   Ref<TGraphics> attached = AttachGraphics(static_cast<int>(foreign), 0);
   ASSERT_TRUE(attached) << SDL_GetError();
   int w = 0, h = 0, d = -1, hz = -1, flags = 0;
