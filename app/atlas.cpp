@@ -9,14 +9,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>    // for std::strerror
-#include <filesystem>
-#include <random>     // for std::random_device: temporary names nobody can predict
-#include <system_error>
 #include <utility>    // for std::move
 
 #include <nlohmann/json.hpp>
 
 #include "runtime/text.h"
+#include "stream/replace.h"
 
 #ifndef SHEETBUILDER_VERSION
 #error "SHEETBUILDER_VERSION comes from the project's version in the top CMakeLists.txt"
@@ -41,10 +39,6 @@ constexpr int kMinimumDigits = 3;
 const String kPngSuffix = u".png";
 const String kJsonSuffix = u".json";
 
-// A fresh temporary name can only be taken by someone else by a near-impossible guess;
-// a few attempts cover that, and a folder where every attempt fails is reported.
-constexpr int kTemporaryAttempts = 8;
-
 // ---- internal helpers ------------------------------------------------------------------
 
 using Json = nlohmann::json;
@@ -57,23 +51,6 @@ Json SizeJson(int w, int h) { return {{"w", w}, {"h", h}}; }
 std::string FileNameOnly(const String& name) {
   const size_t slash = name.find_last_of(u"/\\");
   return TextToUtf8(slash == String::npos ? name : name.substr(slash + 1));
-}
-
-// The path as the stream layer hands it to the platform: UTF-8, "\" read as "/".
-std::filesystem::path NativePath(String name) {
-  for (char16_t& c : name) {
-    if (c == u'\\') c = u'/';
-  }
-  return std::filesystem::path(TextToUtf8(name));
-}
-
-// A hidden name with 64 random bits, short whatever the length of the final name.
-std::string TemporaryName() {
-  std::random_device random;
-  const uint64_t bits = (uint64_t{random()} << 32) ^ random();
-  char name[40];
-  std::snprintf(name, sizeof name, ".sheet-%016llx.tmp", static_cast<unsigned long long>(bits));
-  return name;
 }
 
 }  // namespace
@@ -169,36 +146,21 @@ std::string AtlasJson(const SheetGrid& grid, FileScale scale, int image_width,
 }
 
 std::string ReplaceFileWith(const String& name, const std::string& bytes) {
-  const std::filesystem::path target = NativePath(name);
-  std::filesystem::path temporary;
-  std::FILE* file = nullptr;
-  // Note: "x" creates the file or fails, so a file or link planted under the temporary
-  // name is never followed nor written into.
-  for (int attempt = 0; attempt < kTemporaryAttempts && !file; ++attempt) {
-    temporary = target.parent_path() / TemporaryName();
-    errno = 0;
-    file = std::fopen(temporary.c_str(), "wbx");
-    if (!file && errno != EEXIST) break;
-  }
-  if (!file) return std::strerror(errno != 0 ? errno : EEXIST);
-
+  // The same replacement the PNG files get: a complete temporary file beside the target
+  // takes its place, with every rule of "overwrite this file" (links, permissions, owners).
+  TFileReplacement replacement;
   errno = 0;
-  int error = 0;
-  if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() ||
-      std::fflush(file) != 0) {
-    error = errno != 0 ? errno : EIO;
-  }
-  // Note: the last buffered bytes may fail only here (a full disk).
-  if (std::fclose(file) != 0 && error == 0) error = errno != 0 ? errno : EIO;
-  if (error == 0) {
-    std::error_code renamed;
-    std::filesystem::rename(temporary, target, renamed);
-    error = renamed.value();
-  }
-  if (error != 0) {
-    std::error_code ignored;
-    std::filesystem::remove(temporary, ignored);
+  if (!replacement.Begin(name)) return std::strerror(errno != 0 ? errno : EIO);
+  try {
+    replacement.stream->WriteBytes(bytes.data(), static_cast<int64_t>(bytes.size()));
+  } catch (const TStreamException&) {
+    const int error = errno != 0 ? errno : EIO;
+    replacement.Abandon();
     return std::strerror(error);
+  }
+  errno = 0;
+  if (!replacement.Commit(static_cast<int64_t>(bytes.size()))) {
+    return std::strerror(errno != 0 ? errno : EIO);
   }
   return std::string();
 }

@@ -55,7 +55,8 @@ String AtlasNameFor(const String& png_name);
 std::string AtlasJson(const SheetGrid& grid, FileScale scale, int image_width,
                       int image_height, const String& image_name, int meta_scale);
 
-// Writes the bytes under a fresh temporary name beside `name` and renames that over `name`
-// once every byte is written, so a failed write never leaves a damaged file behind nor
-// loses the one that was there. Returns "" on success, else the reason.
+// Replaces the file `name` with the bytes as the PNG files are replaced (a complete
+// temporary file takes its place; links, permissions and owners are kept, a read-only file
+// is refused), so a failed write never leaves a damaged file behind nor loses the one that
+// was there. Returns "" on success, else the reason.
 std::string ReplaceFileWith(const String& name, const std::string& bytes);

@@ -201,3 +201,19 @@ TEST(AtlasNames, NumbersWidenWithTheGridSoNamesSortInDrawingOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(AtlasFiles, AnAtlasIsReplacedByTheRulesTheSheetsFollow) {
+  // A link named like the atlas is written through and stays a link; a file the user may
+  // not write would be refused the same way (see the replacement tests).
+  TScratchDir dir;
+  dir.Write("real.json", "old");
+  std::filesystem::create_symlink("real.json", dir / "Out.json");
+  EXPECT_EQ(ReplaceFileWith(u"Out.json", "{}\n"), "");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "Out.json"));
+  EXPECT_EQ(ReadText(dir / "real.json"), "{}\n");
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"Out.json", "real.json"}));
+}
+
+}  // namespace
