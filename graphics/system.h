@@ -1,6 +1,7 @@
 // System driver: the platform's message pump (poll and wait), pointer, message boxes,
 // requesters, URL opening, the millisecond clock and sleep, date and time texts.
-// Depends on events. State: CurrentSystemDriver and the poll guard, in system.cpp.
+// Depends on events. State: CurrentSystemDriver, the poll guard and the work run before a
+// sleep, in system.cpp.
 #pragma once
 
 #include "graphics/event.h"
@@ -42,8 +43,15 @@ String NormaliseURL(const String& url);
 
 // Milliseconds as a 32-bit value that wraps.
 int MillisecondClock();
-// Sleeps; a negative argument does nothing, 0 yields.
+// Sleeps `ms` milliseconds, ending as close after them as the machine allows (see
+// system.cpp); a negative argument does nothing, 0 yields. Before sleeping it runs the
+// work set by SetBeforeSleep.
 void SleepMillis(int ms);
+// Sets work for SleepMillis to run before the thread sleeps (null for none), so that what
+// can go on meanwhile starts now instead of after the sleep: the software renderer hands
+// its recorded drawing to its raster thread. It runs only on the thread that set it, as
+// what it touches belongs to that thread.
+void SetBeforeSleep(void (*work)());
 String CurrentDateText();
 String CurrentTimeText();
 

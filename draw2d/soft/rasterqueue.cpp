@@ -79,6 +79,11 @@ void TRasterQueue::WaitUntilConsumed(uint32_t wanted) {
   recorder_waiting_.store(false, std::memory_order_relaxed);
 }
 
+void TRasterQueue::Flush() {
+  if (head_ == free_before_) return;  // nothing recorded since the last drain
+  Publish(true);
+}
+
 void TRasterQueue::Drain() {
   if (head_ == free_before_) return;  // nothing recorded since the last drain
   Publish(true);

@@ -94,6 +94,8 @@ class TRasterQueue {
     Advance(2);
   }
 
+  // Hands everything recorded to the raster thread (waking it) and returns at once.
+  void Flush();
   // Hands everything recorded to the raster thread and waits until it has all run.
   void Drain();
   // Discards what is recorded and has not run yet, and waits until the raster thread is

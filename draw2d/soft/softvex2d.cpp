@@ -19,6 +19,7 @@
 #include "draw2d/soft/raster.h"
 #include "draw2d/soft/rasterqueue.h"
 #include "graphics/softgraphics.h"
+#include "graphics/system.h"
 #include "runtime/runtime.h"
 
 namespace {
@@ -546,6 +547,10 @@ void StartSoftVex2D() {
   started = true;
   StartDraw2D();
   SelectGraphicsDriver(SoftVex2DDriver(), GRAPHICS_BACKBUFFER);
+  // A program that sleeps between drawing and showing it (the sheet's facet pauses) has
+  // the raster thread draw meanwhile, instead of the next Flip waiting for it to wake and
+  // catch up.
+  SetBeforeSleep([] { the_driver->queue().Flush(); });
   // The raster thread ends with the program, after the windows have closed.
   AddExitAction([] { the_driver->queue().Stop(); });
 }

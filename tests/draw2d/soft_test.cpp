@@ -11,6 +11,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <thread>  // for sleep_for
 #include <vector>
 
 #include "draw2d/clean_state.h"
@@ -400,6 +401,25 @@ TEST(RasterQueue, DropDiscardsPendingWorkButKeepsItsTargetAndClip) {
   queue.Push(clear);
   queue.Drain();
   EXPECT_EQ(pixels[(2 * 8 + 2) * 4], 9);
+}
+
+TEST(RasterQueue, FlushHandsOverWorkThatDrainingWouldOtherwiseWaitFor) {
+  // The same few commands as above, flushed: the raster thread runs them meanwhile, so the
+  // Drop a while later finds nothing left to discard.
+  uint8_t pixels[4 * 4 * 4] = {};
+  TRasterQueue queue;
+  TRasterCommand target{};
+  target.op = TRasterOp::Target;
+  target.target = {pixels, 4 * 4, 4, 4};
+  TRasterCommand clear{};
+  clear.op = TRasterOp::Clear;
+  clear.rgba[1] = 77, clear.rgba[3] = 255;
+  queue.Push(target);
+  queue.Push(clear);
+  queue.Flush();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  queue.Drop();
+  for (int i = 0; i < 16; ++i) ASSERT_EQ(pixels[i * 4 + 1], 77) << i;
 }
 
 TEST_F(SoftDriver, AnOffScreenWindowIsNotVisibleAndAFlipThereShowsNothing) {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <regex>
+#include <thread>
 #include <vector>
 
 #include "graphics/platform/sdlsystem.h"
@@ -170,6 +171,28 @@ TEST(SystemClock, SleepWaitsAndNegativeReturnsAtOnce) {
   const int start = MillisecondClock();
   SleepMillis(20);
   EXPECT_GE(MillisecondClock() - start, 20);
+  // The last stretch is waited out on the clock: a sleep never ends early.
+  for (int i = 0; i < 20; ++i) {
+    const auto asleep = std::chrono::steady_clock::now();
+    SleepMillis(2);
+    ASSERT_GE(std::chrono::steady_clock::now() - asleep, std::chrono::milliseconds(2));
+  }
+}
+
+int work_before_sleep = 0;
+
+TEST(SystemClock, WorkBeforeASleepRunsOnlyOnTheThreadThatSetIt) {
+  StartSystem();
+  SetBeforeSleep([] { ++work_before_sleep; });
+  SleepMillis(1);
+  SleepMillis(0);
+  SleepMillis(-1);  // no sleep, no work
+  EXPECT_EQ(work_before_sleep, 2);
+  std::thread([] { SleepMillis(1); }).join();
+  EXPECT_EQ(work_before_sleep, 2);
+  SetBeforeSleep(nullptr);
+  SleepMillis(1);
+  EXPECT_EQ(work_before_sleep, 2);
 }
 
 TEST(SystemTexts, DateAndTimeFormats) {
