@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <cstdlib>  // for getenv, setenv
+#include <ctime>    // for clock_gettime
 #include <string>
 
 #include "graphics/platform/glcontext.h"
@@ -39,9 +40,30 @@ Ref<Object> tracked_source;
 // of our windows is neither a suspend nor a resume.
 bool app_active = false;
 bool sdl_running = false;
-// Milliseconds at the last native pump; see TSDLSystemDriver::Poll.
-Uint32 last_pump = 0;
+// The pump tick at the last native pump; see TSDLSystemDriver::Poll.
+long long last_pump = 0;
 bool pumped_once = false;
+
+// The longest tick of the kernel's coarse clock that may limit the native pumps: a key
+// waits up to one tick for the pump that sees it.
+constexpr long kLongestPumpTickNanoseconds = 10000000;
+
+// A number that changes at most once a millisecond, and at least once every 10: the
+// native pump runs once per change. An empty poll in a tight query loop (the sheet asks
+// for Escape after every ring of every step, 1.6 million times a sheet) is mostly this
+// read, so it reads the kernel's coarse clock, a few nanoseconds where the precise one
+// costs about 30 on a virtual machine. Its tick is the kernel's timer period (4 ms at
+// 250 Hz); a kernel whose coarse tick is longer gets the precise clock in milliseconds.
+long long PumpTick() {
+  static const bool coarse = [] {
+    timespec resolution{};
+    return clock_getres(CLOCK_MONOTONIC_COARSE, &resolution) == 0 &&
+           resolution.tv_sec == 0 && resolution.tv_nsec <= kLongestPumpTickNanoseconds;
+  }();
+  timespec now{};
+  clock_gettime(coarse ? CLOCK_MONOTONIC_COARSE : CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
 // Set (from any thread) whenever SDL queues an event; see TSDLSystemDriver::Poll.
 std::atomic<bool> events_queued{true};
 
@@ -485,7 +507,8 @@ TSDLSystemDriver::TSDLSystemDriver() {
   if (sdl_running) SDL_AddEventWatch(NoteQueuedEvent, nullptr);
 #if defined(__linux__)
   // The timer resolution: a sleep ends up to the thread's timer slack late (50 us by
-  // default), so the facet pauses of 2 ms took 5 % longer; with 1 us they take 2 ms.
+  // default) on top of the scheduler's latency; with 1 us the busy wait that ends every
+  // sleep (see SleepMillis) stays short.
   prctl(PR_SET_TIMERSLACK, kTimerSlackNanoseconds);
 #endif
   // The platform is released at exit, after the graphics module closed its window.
@@ -501,13 +524,13 @@ TSDLSystemDriver::TSDLSystemDriver() {
 }
 
 // Pumps SDL's native queue and dispatches every pending event. Note: the native pump
-// (about 8 microseconds on X11) runs at most once per millisecond; events already in
-// SDL's queue (pushed ones among them) are dispatched at once, and SDL's queue is looked
-// at only when its watcher saw an event arrive or the pump ran, so an empty poll in a
-// tight query loop costs one clock read and one flag.
+// (about 8 microseconds on X11) runs at most once per PumpTick; events already in SDL's
+// queue (pushed ones among them) are dispatched at once, and SDL's queue is looked at only
+// when its watcher saw an event arrive or the pump ran, so an empty poll in a tight query
+// loop costs one coarse clock read and one flag.
 void TSDLSystemDriver::Poll() {
   if (!sdl_running) return;
-  Uint32 now = static_cast<Uint32>(MillisecondClock());
+  const long long now = PumpTick();
   bool pumped = false;
   if (!pumped_once || now != last_pump) {
     pumped_once = true;
