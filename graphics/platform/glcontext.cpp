@@ -20,6 +20,7 @@
 
 #include "graphics/graphics.h"  // for the GRAPHICS_ flag names
 #include "graphics/platform/sdlsystem.h"
+#include "graphics/platform/x11present.h"
 #include "graphics/system.h"
 #include "runtime/object.h"
 #include "runtime/runtime.h"
@@ -390,12 +391,19 @@ GLContextRecord* GLContextCreateSoftware(int width, int height, int depth, int h
 bool GLContextShowPixels(GLContextRecord* record, const uint8_t* rgba, int pitch, int x,
                          int y, int width, int height) {
   if (!record || !record->software) return false;
+  x = std::max(x, 0);
+  y = std::max(y, 0);
+  if (!record->presenter_made) {
+    record->presenter_made = true;
+    record->presenter = X11PresenterCreate(record->window);
+  }
+  if (record->presenter) {
+    return X11PresenterShow(record->presenter, rgba, pitch, x, y, width, height);
+  }
   SDL_Surface* surface = SDL_GetWindowSurface(record->window);
   if (!surface) return false;
   // Note: the window may be smaller than the buffer (a display that refused the size);
   // only what fits is shown.
-  x = std::max(x, 0);
-  y = std::max(y, 0);
   width = std::min(width, surface->w - x);
   height = std::min(height, surface->h - y);
   if (width <= 0 || height <= 0) return true;
@@ -505,6 +513,8 @@ void GLContextClose(GLContextRecord* record) {
   SDL_GL_MakeCurrent(nullptr, nullptr);
   current_record = nullptr;
   if (record->context) SDL_GL_DeleteContext(record->context);
+  X11PresenterDestroy(record->presenter);
+  record->presenter = nullptr;
   // Attached windows are not ours: only SDL's record of them goes.
   SDL_DestroyWindow(record->window);
   record->window = nullptr;

@@ -12,6 +12,7 @@
 #include "graphics/graphics.h"  // for TGraphicsMode
 
 struct SDL_Window;
+struct X11Presenter;
 union SDL_Event;
 
 // One GL context and the window it draws into; TGLGraphics._context points at one.
@@ -38,6 +39,10 @@ struct GLContextRecord {
   // 1 for a software window: no GL context or drawing buffer; GLContextShowPixels shows
   // its content.
   int software = 0;
+  // How a software window on X11 is shown (null: through SDL's window surface), made at
+  // its first showing.
+  X11Presenter* presenter = nullptr;
+  bool presenter_made = false;
   // Set when the record was closed while held (see GLContextHoldRecords).
   bool closed = false;
 };
@@ -52,8 +57,9 @@ GLContextRecord* GLContextCreate(int width, int height, int depth, int hertz, in
 GLContextRecord* GLContextCreateSoftware(int width, int height, int depth, int hertz,
                                          int flags);
 // Shows a rectangle of RGBA pixels (the window's size, row 0 on top, `pitch` bytes a row)
-// in a software window at once. Vertical sync does not apply. False when the window has
-// no surface to show them on.
+// in a software window. Vertical sync does not apply. On X11 the pixels are handed to the
+// server without waiting for it to draw them (see x11present.h); elsewhere they are shown
+// before this returns. False when the window has no surface to show them on.
 bool GLContextShowPixels(GLContextRecord* record, const uint8_t* rgba, int pitch, int x,
                          int y, int width, int height);
 // A GL context on an existing native (X11) window, or null.

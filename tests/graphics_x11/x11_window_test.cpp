@@ -279,6 +279,17 @@ Window ForeignWindow(Display* display) {
   return window;
 }
 
+// Waits until the X server has drawn everything sent on the program's connection: a
+// software window's Flip hands its pixels over without waiting, as a GL swap does (the GL
+// tests call glFinish for the same reason).
+void FinishShowing() {
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  ASSERT_NE(GLContextCurrent(), nullptr);
+  ASSERT_TRUE(SDL_GetWindowWMInfo(GLContextCurrent()->window, &info));
+  XSync(info.info.x11.display, False);
+}
+
 // Writes one opaque pixel into a software context's buffer.
 void PutPixel(TGraphics& graphics, int x, int y, uint8_t red, uint8_t green, uint8_t blue) {
   const TPixelBuffer buffer = SoftGraphicsBuffer(graphics);
@@ -300,14 +311,50 @@ TEST_F(X11WindowTest, SoftwareWindowShowsWhatChangedInItsBuffer) {
   PutPixel(*soft, 45, 35, 0, 0, 255);
   SoftGraphicsDamage(*soft, 40, 30, 10, 10);
   Flip(0);
+  FinishShowing();
   EXPECT_EQ(WindowPixel(window, 45, 35), 0x0000FFu);
   // A change outside what was marked stays unseen until it is marked.
   PutPixel(*soft, 10, 10, 255, 0, 0);
   Flip(0);
+  FinishShowing();
   EXPECT_EQ(WindowPixel(window, 10, 10), 0x000000u);
   SoftGraphicsDamage(*soft, 10, 10, 1, 1);
   Flip(0);
+  FinishShowing();
   EXPECT_EQ(WindowPixel(window, 10, 10), 0xFF0000u);
+  CloseOpenedGraphics();
+  SelectGraphicsDriver(GLGraphicsDriver(), 2);
+}
+
+TEST_F(X11WindowTest, ALargeSoftwareWindowIsShownWholeInItsOwnColours) {
+  // 400 x 300 pixels are sent in two bands of 163 rows and one of the rest: the corners,
+  // and the rows either side of a band's edge, must land where they are and keep their
+  // channels apart.
+  CloseOpenedGraphics();
+  SelectGraphicsDriver(SoftGraphicsDriver(), 2);
+  Ref<TGraphics> soft = OpenGraphics(400, 300, 0, 0, 0);
+  ASSERT_TRUE(soft) << SDL_GetError();
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  ASSERT_TRUE(SDL_GetWindowWMInfo(GLContextCurrent()->window, &info));
+  const Window window = info.info.x11.window;
+  const struct {
+    int x, y;
+    uint8_t red, green, blue;
+  } marks[] = {{399, 0, 0x12, 0x34, 0x56},
+               {0, 299, 0xAB, 0xCD, 0xEF},
+               {200, 162, 0x01, 0x02, 0x03},
+               {201, 163, 0xFE, 0x80, 0x7F}};
+  for (const auto& mark : marks) PutPixel(*soft, mark.x, mark.y, mark.red, mark.green, mark.blue);
+  SoftGraphicsDamage(*soft, 0, 0, 400, 300);
+  Flip(0);
+  FinishShowing();
+  for (const auto& mark : marks) {
+    EXPECT_EQ(WindowPixel(window, mark.x, mark.y),
+              (unsigned long){mark.red} << 16 | mark.green << 8 | mark.blue)
+        << mark.x << ", " << mark.y;
+  }
+  EXPECT_EQ(WindowPixel(window, 200, 163), 0x000000u);
   CloseOpenedGraphics();
   SelectGraphicsDriver(GLGraphicsDriver(), 2);
 }
@@ -325,6 +372,7 @@ TEST_F(X11WindowTest, SoftwareWindowOnAForeignWindowFollowsItsSize) {
   PutPixel(*attached, 100, 50, 0, 255, 0);
   SoftGraphicsDamage(*attached, 0, 0, 150, 90);
   Flip(0);
+  FinishShowing();
   EXPECT_EQ(WindowPixel(foreign, 100, 50), 0x00FF00u);
   XResizeWindow(display, foreign, 170, 60);
   XSync(display, False);
