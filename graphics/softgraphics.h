@@ -32,5 +32,5 @@ TPixelBuffer SoftGraphicsBuffer(TGraphics& graphics);
 
 // Marks a rectangle of a software context's buffer as changed since it was last shown;
 // the context's next Flip shows it. Vertical sync does not apply to software windows:
-// Flip shows the pixels at once whatever its argument.
+// Flip sends the pixels to the window at once whatever its argument.
 void SoftGraphicsDamage(TGraphics& graphics, int x, int y, int width, int height);

@@ -4,7 +4,8 @@
 // Anything that reads or shows the buffer (Flip on a visible window, GrabPixmap,
 // DrawPixmap, a context switch) first waits until the queue has run; a window nobody can
 // see is not shown, so its Flip does not wait.
-// Depends on the 2D front end, the software graphics driver, the rasteriser and its queue.
+// Depends on the 2D front end, the software graphics driver, the rasteriser and its queue,
+// and the system module (to hand drawing over before a sleep).
 // State: the device state of the current context, the raster queue, the damage not yet
 // shown.
 #include "draw2d/soft/softvex2d.h"
