@@ -368,20 +368,30 @@ TEST_F(SoftDriver, MoreCommandsThanTheRingHoldsAllLandInOrder) {
   }
 }
 
+// Commands for a square target of `side` pixels, and an opaque clear of one channel.
+TRasterCommand TargetCommand(uint8_t* pixels, int side) {
+  TRasterCommand target{};
+  target.op = TRasterOp::Target;
+  target.target = {pixels, side * 4, side, side};
+  return target;
+}
+
+TRasterCommand ClearCommand(int channel, uint8_t value) {
+  TRasterCommand clear{};
+  clear.op = TRasterOp::Clear;
+  clear.rgba[channel] = value, clear.rgba[3] = 255;
+  return clear;
+}
+
 TEST(RasterQueue, DropDiscardsPendingWorkButKeepsItsTargetAndClip) {
   uint8_t pixels[8 * 8 * 4] = {};
   TRasterQueue queue;
-  TRasterCommand target{};
-  target.op = TRasterOp::Target;
-  target.target = {pixels, 8 * 4, 8, 8};
   TRasterCommand clip{};
   clip.op = TRasterOp::Clip;
   clip.rect[0] = 2, clip.rect[1] = 2, clip.rect[2] = 4, clip.rect[3] = 4;
-  TRasterCommand clear{};
-  clear.op = TRasterOp::Clear;
-  clear.rgba[0] = 200, clear.rgba[3] = 255;
+  TRasterCommand clear = ClearCommand(0, 200);
   // Fewer commands than one hand-over: none has run when they are dropped.
-  queue.Push(target);
+  queue.Push(TargetCommand(pixels, 8));
   queue.Push(clip);
   queue.Push(clear);
   queue.Drop();
@@ -408,14 +418,8 @@ TEST(RasterQueue, FlushHandsOverWorkThatDrainingWouldOtherwiseWaitFor) {
   // Drop a while later finds nothing left to discard.
   uint8_t pixels[4 * 4 * 4] = {};
   TRasterQueue queue;
-  TRasterCommand target{};
-  target.op = TRasterOp::Target;
-  target.target = {pixels, 4 * 4, 4, 4};
-  TRasterCommand clear{};
-  clear.op = TRasterOp::Clear;
-  clear.rgba[1] = 77, clear.rgba[3] = 255;
-  queue.Push(target);
-  queue.Push(clear);
+  queue.Push(TargetCommand(pixels, 4));
+  queue.Push(ClearCommand(1, 77));
   queue.Flush();
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   queue.Drop();
