@@ -189,6 +189,31 @@ inline int64_t FloorDiv(int64_t n, int64_t d) {  // d > 0
 
 inline int64_t CeilDiv(int64_t n, int64_t d) { return -FloorDiv(-n, d); }  // d > 0
 
+// q = floor(num / den) of an edge, walked one unit along at a time as num grows by `step`,
+// without dividing: the whole and remainder parts of step / den are added, and a remainder
+// that reaches den carries into q.
+struct TEdgeWalk {
+  int64_t q = 0, r = 0;            // the edge here: q whole, r / den over
+  int64_t step_q = 0, step_r = 0;  // step / den, split likewise
+  int64_t den = 1;
+
+  TEdgeWalk(int64_t num, int64_t step, int64_t den) : den(den) {
+    q = FloorDiv(num, den, r);
+    step_q = FloorDiv(step, den, step_r);
+  }
+  // Moves one unit on; returns how far q moved.
+  int64_t Next() {
+    int64_t moved = step_q;
+    r += step_r;
+    if (r >= den) {
+      r -= den;
+      ++moved;
+    }
+    q += moved;
+    return moved;
+  }
+};
+
 // A window coordinate on the 1/256 grid, halves rounded up.
 inline int32_t Snap(float value) {
   return static_cast<int32_t>(Floor(value * static_cast<float>(kSubpixelSteps) + 0.5f));
@@ -390,9 +415,7 @@ void FillXMajor(const TRasterSurface& surface, const TRasterClip& clip,
   const int64_t rise = right_y - left_y;
   const int64_t inclusive = rise <= 0 ? 1 : 0;
   const int64_t num = left_y * run + rise * (first * kSubpixelSteps - left_x) - inclusive;
-  int64_t r = 0, step_r = 0;
-  int64_t q = FloorDiv(num, den, r);
-  const int64_t step_q = FloorDiv(rise * kSubpixelSteps, den, step_r);
+  TEdgeWalk edge(num, rise * kSubpixelSteps, den);
   const ptrdiff_t up = -static_cast<ptrdiff_t>(surface.pitch);
 
   // A line whose rows all lie inside the clip (the sprite's lines lie inside their cell)
@@ -400,31 +423,19 @@ void FillXMajor(const TRasterSurface& surface, const TRasterClip& clip,
   const int64_t lowest = FloorDiv(std::min(left_y, right_y), kSubpixelSteps);
   const int64_t highest = CeilDiv(std::max(left_y, right_y), kSubpixelSteps) + shape.width;
   if (lowest >= rows.low && highest <= rows.high) {
-    uint8_t* p = PixelAt(surface, static_cast<int>(first), static_cast<int>(q + 1));
+    uint8_t* p = PixelAt(surface, static_cast<int>(first), static_cast<int>(edge.q + 1));
     for (int64_t count = last - first + 1; count > 0; --count) {
       FillRun<B>(flat, p, shape.width, up);
-      int64_t rows_up = step_q;
-      r += step_r;
-      if (r >= den) {
-        r -= den;
-        ++rows_up;
-      }
-      p += 4 + rows_up * up;
+      p += 4 + edge.Next() * up;
     }
     return;
   }
-  for (int64_t column = first; column <= last; ++column) {
-    const int64_t low = std::max<int64_t>(q + 1, rows.low);
-    const int64_t high = std::min<int64_t>(q + shape.width, rows.high);
+  for (int64_t column = first; column <= last; ++column, edge.Next()) {
+    const int64_t low = std::max<int64_t>(edge.q + 1, rows.low);
+    const int64_t high = std::min<int64_t>(edge.q + shape.width, rows.high);
     if (low <= high) {
       FillRun<B>(flat, PixelAt(surface, static_cast<int>(column), static_cast<int>(low)),
                  static_cast<int>(high - low + 1), up);
-    }
-    q += step_q;
-    r += step_r;
-    if (r >= den) {
-      r -= den;
-      ++q;
     }
   }
 }
@@ -452,40 +463,26 @@ void FillYMajor(const TRasterSurface& surface, const TRasterClip& clip,
   const int64_t den = run * kSubpixelSteps;
   const int64_t drift = high_x - low_x;
   const int64_t num = low_x * run + drift * (first * kSubpixelSteps - low_y) - 1;
-  int64_t r = 0, step_r = 0;
-  int64_t q = FloorDiv(num, den, r);
-  const int64_t step_q = FloorDiv(drift * kSubpixelSteps, den, step_r);
+  TEdgeWalk edge(num, drift * kSubpixelSteps, den);
 
   // Unclipped rows, as in FillXMajor.
   const int64_t leftmost = FloorDiv(std::min(low_x, high_x), kSubpixelSteps);
   const int64_t rightmost = CeilDiv(std::max(low_x, high_x), kSubpixelSteps) + shape.width;
   if (leftmost >= clip.x0 && rightmost <= clip.x1 - 1) {
-    uint8_t* p = PixelAt(surface, static_cast<int>(q + 1), static_cast<int>(first));
+    uint8_t* p = PixelAt(surface, static_cast<int>(edge.q + 1), static_cast<int>(first));
     const ptrdiff_t up = -static_cast<ptrdiff_t>(surface.pitch);
     for (int64_t count = last - first + 1; count > 0; --count) {
       FillRun<B>(flat, p, shape.width, 4);
-      int64_t columns = step_q;
-      r += step_r;
-      if (r >= den) {
-        r -= den;
-        ++columns;
-      }
-      p += columns * 4 + up;
+      p += edge.Next() * 4 + up;
     }
     return;
   }
-  for (int64_t row = first; row <= last; ++row) {
-    const int64_t left = std::max<int64_t>(q + 1, clip.x0);
-    const int64_t right = std::min<int64_t>(q + shape.width, clip.x1 - 1);
+  for (int64_t row = first; row <= last; ++row, edge.Next()) {
+    const int64_t left = std::max<int64_t>(edge.q + 1, clip.x0);
+    const int64_t right = std::min<int64_t>(edge.q + shape.width, clip.x1 - 1);
     if (left <= right) {
       FillRun<B>(flat, PixelAt(surface, static_cast<int>(left), static_cast<int>(row)),
                  static_cast<int>(right - left + 1), 4);
-    }
-    q += step_q;
-    r += step_r;
-    if (r >= den) {
-      r -= den;
-      ++q;
     }
   }
 }
@@ -499,8 +496,7 @@ struct TSnappedTriangle {
 
 // Snaps a triangle given in window coordinates (y down); false when it has no area or
 // reaches beyond the rasteriser's range.
-bool SnapTriangle(const TRasterSurface& surface, const float xy[6], TSnappedTriangle& tri,
-                  bool& swapped) {
+bool SnapTriangle(const TRasterSurface& surface, const float xy[6], TSnappedTriangle& tri) {
   const float height = static_cast<float>(surface.height);
   for (int i = 0; i < 6; ++i) {
     if (!InRange(xy[i])) return false;
@@ -512,8 +508,7 @@ bool SnapTriangle(const TRasterSurface& surface, const float xy[6], TSnappedTria
   const int64_t area = (tri.x[1] - tri.x[0]) * (tri.y[2] - tri.y[0]) -
                        (tri.x[2] - tri.x[0]) * (tri.y[1] - tri.y[0]);
   if (area == 0) return false;
-  swapped = area < 0;
-  if (swapped) {
+  if (area < 0) {
     std::swap(tri.x[1], tri.x[2]);
     std::swap(tri.y[1], tri.y[2]);
   }
@@ -700,8 +695,7 @@ void RasterTriangle(const TRasterSurface& surface, const TRasterClip& clip,
   const TFlatBlend flat = FlatBlend(paint);
   if (!flat.draws) return;
   TSnappedTriangle tri;
-  bool swapped = false;
-  if (!SnapTriangle(surface, xy, tri, swapped)) return;
+  if (!SnapTriangle(surface, xy, tri)) return;
   WithBlend(flat, [&]<TRasterBlend B>() {
     ScanTriangle(surface, clip, tri, [&](int row_up, int first, int last) {
       FillRun<B>(flat, PixelAt(surface, first, row_up), last - first + 1, 4);
@@ -714,8 +708,7 @@ void RasterTexturedTriangle(const TRasterSurface& surface, const TRasterClip& cl
                             const TRasterTexture& texture) {
   if (texture.level_count < 1) return;
   TSnappedTriangle tri;
-  bool swapped = false;
-  if (!SnapTriangle(surface, xy, tri, swapped)) return;
+  if (!SnapTriangle(surface, xy, tri)) return;
   // Texture coordinates are an affine function of the window position (y down), found
   // from the three corners: s = s0 + ds_dx (x - x0) + ds_dy (y - y0), likewise t.
   const double ax = double{xy[2]} - xy[0], ay = double{xy[3]} - xy[1];
@@ -747,8 +740,10 @@ void RasterTexturedTriangle(const TRasterSurface& surface, const TRasterClip& cl
 
 void RasterCopy(const TRasterSurface& surface, const TRasterClip& clip, const uint8_t* rgba,
                 int pitch, int width, int height, int x, int y) {
-  const int x0 = std::max(clip.x0, x), x1 = static_cast<int>(std::min<int64_t>(clip.x1, int64_t{x} + width));
-  const int y0 = std::max(clip.y0, y), y1 = static_cast<int>(std::min<int64_t>(clip.y1, int64_t{y} + height));
+  const int x0 = std::max(clip.x0, x);
+  const int x1 = static_cast<int>(std::min<int64_t>(clip.x1, int64_t{x} + width));
+  const int y0 = std::max(clip.y0, y);
+  const int y1 = static_cast<int>(std::min<int64_t>(clip.y1, int64_t{y} + height));
   if (x0 >= x1 || y0 >= y1) return;
   for (int row = y0; row < y1; ++row) {
     std::memcpy(surface.pixels + static_cast<ptrdiff_t>(row) * surface.pitch + x0 * 4,
