@@ -68,16 +68,16 @@ int FindSetting(const String* keys) {
   return found;
 }
 
-// The number a setting gives, its default when no line sets it. A number whose digits need
-// more than 32 bits is refused, naming the setting and the value as written, instead of
-// wrapping round to some other number.
-int NumberSetting(const char* name, int defaultValue, std::initializer_list<String> aliases) {
+// The number a setting gives, none when no line sets it. A number whose digits need more
+// than 32 bits is refused, naming the setting and the value as written, instead of wrapping
+// round to some other number.
+std::optional<int> FoundNumber(const char* name, std::initializer_list<String> aliases) {
   String keys[kKeySlots];
   std::size_t k = 0;
   for (const String& alias : aliases) keys[k++] = alias;
   for (; k < kKeySlots; ++k) keys[k] = kFreeSlot;
   const int found = FindSetting(keys);
-  if (!found) return defaultValue;
+  if (!found) return std::nullopt;
   bool fits = true;
   const int value = ParseIntFitting(setting_values[found], fits);
   if (!fits) {
@@ -85,6 +85,11 @@ int NumberSetting(const char* name, int defaultValue, std::initializer_list<Stri
                          QuotedName(setting_values[found]) + ")");
   }
   return value;
+}
+
+// FoundNumber, or the default when no line sets it.
+int NumberSetting(const char* name, int defaultValue, std::initializer_list<String> aliases) {
+  return FoundNumber(name, aliases).value_or(defaultValue);
 }
 
 void RequireAtLeastOne(const char* name, int value) {
@@ -282,9 +287,7 @@ void ReadSheetSettings() {
         "; the files are named " + QuotedName(kDefaultOutputName));
   }
 
-  const String seedKeys[kKeySlots] = {u"Seed", u"Random Seed", kFreeSlot, kFreeSlot,
-                                      kFreeSlot, kFreeSlot, kFreeSlot};
-  if (FindSetting(seedKeys)) random_seed = NumberSetting("seed", 0, {u"Seed", u"Random Seed"});
+  random_seed = FoundNumber("seed", {u"Seed", u"Random Seed"});
   // Note: any other word keeps the default renderer, as an unknown scaling word keeps none.
   renderer = TextUpper(SettingString(u"", u"Renderer")) == u"OPENGL" ? TRenderer::OpenGL
                                                                       : TRenderer::Software;
