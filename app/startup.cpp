@@ -8,8 +8,8 @@
 #include <cstdlib>    // for std::abort
 #include <exception>  // for std::set_terminate
 
-#include "draw2d/draw2d.h"
 #include "app/settings.h"  // for TRenderer
+#include "draw2d/draw2d.h"
 #include "draw2d/gl/glvex2d.h"
 #include "draw2d/soft/softvex2d.h"
 #include "graphics/glgraphics.h"

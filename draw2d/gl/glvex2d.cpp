@@ -302,7 +302,6 @@ class TGLVex2DDriver : public TVex2DDriver {
     glOrtho(0, width, height, 0, -1, 1);
     glMatrixMode(GL_MODELVIEW);
   }
-
 };
 
 }  // namespace

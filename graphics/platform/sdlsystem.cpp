@@ -64,6 +64,7 @@ long long PumpTick() {
   clock_gettime(coarse ? CLOCK_MONOTONIC_COARSE : CLOCK_MONOTONIC, &now);
   return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
+
 // Set (from any thread) whenever SDL queues an event; see TSDLSystemDriver::Poll.
 std::atomic<bool> events_queued{true};
 
@@ -614,8 +615,8 @@ int StartSDLVideo() {
   const char* x11 = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   bool display = (x11 && *x11) || (wayland && *wayland);
-  // Software windows show their pixels through SDL's own window surface (shared memory on
-  // X11), not through a GL texture.
+  // A software window that has no X11 presenter (see x11present.h) shows its pixels through
+  // SDL's own window surface, not through a GL texture.
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
 #if defined(SDL_VIDEO_DRIVER_X11)
   // Before SDL starts X: SDL's own handler passes errors on to the one in force then.
