@@ -96,6 +96,11 @@ class TRasterQueue {
 
   // Hands everything recorded to the raster thread (waking it) and returns at once.
   void Flush();
+  // Whether everything recorded has run, without waiting: once true, what the commands drew
+  // may be read.
+  bool Done() const {
+    return static_cast<int32_t>(consumed_.load(std::memory_order_acquire) - head_) >= 0;
+  }
   // Hands everything recorded to the raster thread and waits until it has all run.
   void Drain();
   // Discards what is recorded and has not run yet, and waits until the raster thread is

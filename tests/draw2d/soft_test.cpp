@@ -6,12 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>  // for std::clamp
+#include <chrono>
 #include <cmath>
 #include <cstdlib>  // for unsetenv
 #include <functional>
 #include <random>
 #include <string>
-#include <thread>  // for sleep_for
+#include <thread>  // for yield
 #include <vector>
 
 #include "draw2d/clean_state.h"
@@ -414,15 +415,17 @@ TEST(RasterQueue, DropDiscardsPendingWorkButKeepsItsTargetAndClip) {
 }
 
 TEST(RasterQueue, FlushHandsOverWorkThatDrainingWouldOtherwiseWaitFor) {
-  // The same few commands as above, flushed: the raster thread runs them meanwhile, so the
-  // Drop a while later finds nothing left to discard.
+  // The same few commands as above: fewer than one hand-over, so nothing runs until they
+  // are flushed, and then they run with nobody waiting for them.
   uint8_t pixels[4 * 4 * 4] = {};
   TRasterQueue queue;
   queue.Push(TargetCommand(pixels, 4));
   queue.Push(ClearCommand(1, 77));
+  EXPECT_FALSE(queue.Done());
   queue.Flush();
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  queue.Drop();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!queue.Done() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  ASSERT_TRUE(queue.Done());
   for (int i = 0; i < 16; ++i) ASSERT_EQ(pixels[i * 4 + 1], 77) << i;
 }
 
