@@ -11,27 +11,16 @@
 #include "app/atlas.h"
 #include "app/output.h"
 #include "app/settings.h"
-#include "app_test_support.h"
-#include "pixmap/pixmap.h"
-#include "pixmap/png/png.h"
-#include "random/random.h"
 #include "runtime/text.h"
-#include "stream/stream.h"
+#include "sheet_files_test.h"
 
 namespace {
 
 using nlohmann::json;
 
-// Distinct opaque pixels, every third one key-coloured.
+// A keyed-out sheet of distinct pixels.
 Ref<TPixmap> MakeSheet(int width, int height, int seed) {
-  Ref<TPixmap> sheet = PixmapCreate(width, height, PIXFMT_RGBA32, 4);
-  SeedRandom(seed);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      const uint32_t rgb = static_cast<uint32_t>(RandomInt(0, 0xFFFFFF));
-      PixmapWritePixel(sheet, x, y, (x + y) % 3 == 0 ? 0xFFFF00FF : 0xFF000000 | rgb);
-    }
-  }
+  Ref<TPixmap> sheet = PatternSheet(width, height, seed);
   KeyOutSheet(sheet);
   return sheet;
 }
@@ -43,28 +32,14 @@ std::string ReadText(const std::filesystem::path& file) {
 
 json ReadJson(const std::filesystem::path& file) { return json::parse(ReadText(file)); }
 
-class AtlasTest : public ::testing::Test {
+class AtlasTest : public SheetFilesTest {
  protected:
-  static void SetUpTestSuite() {
-    StartStream();
-    StartPixmap();
-    StartPNG();
-    StartRandom();
-  }
   void SetUp() override {
-    output_name = u"Out";
+    SheetFilesTest::SetUp();
     sprite_width = 30;  // a 100 x 50 sheet holds 3 x 2 cells and strips of 10 and 6
     sprite_height = 22;
     atlas_format = AtlasFormat::Json;
-    split_sprites = false;
   }
-  void TearDown() override {
-    sprite_width = sprite_height = 64;
-    atlas_format = AtlasFormat::None;
-    split_sprites = false;
-    scale_mode = SCALE_NONE;
-  }
-  TScratchDir dir;
 };
 
 TEST_F(AtlasTest, FramesFollowThePixelsOfEachFileInEveryScaling) {

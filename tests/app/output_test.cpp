@@ -6,43 +6,16 @@
 
 #include "app/output.h"
 #include "app/settings.h"
-#include "app_test_support.h"
-#include "pixmap/pixmap.h"
-#include "pixmap/png/png.h"
-#include "random/random.h"
-#include "stream/stream.h"
+#include "sheet_files_test.h"
 
 namespace {
 
-// A sheet of distinct opaque pixels (from the generator), with some key-coloured ones.
+// A sheet of distinct pixels, some key-coloured, seeded by its size.
 Ref<TPixmap> MakeSheet(int width, int height) {
-  Ref<TPixmap> sheet = PixmapCreate(width, height, PIXFMT_RGBA32, 4);
-  SeedRandom(width * 1000 + height);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      const uint32_t rgb = static_cast<uint32_t>(RandomInt(0, 0xFFFFFF));
-      PixmapWritePixel(sheet, x, y, (x + y) % 3 == 0 ? 0xFFFF00FF : 0xFF000000 | rgb);
-    }
-  }
-  return sheet;
+  return PatternSheet(width, height, width * 1000 + height);
 }
 
-class OutputTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    StartStream();
-    StartPixmap();
-    StartPNG();
-    StartRandom();
-  }
-  void SetUp() override {
-    output_name = u"Out";
-    scale_mode = SCALE_NONE;
-    atlas_format = AtlasFormat::None;  // a plain run: the sheet files only
-    split_sprites = false;
-  }
-  TScratchDir dir;
-};
+using OutputTest = SheetFilesTest;
 
 TEST_F(OutputTest, KeyOutClearsExactlyTheKeyColourWhateverItsAlpha) {
   Ref<TPixmap> sheet = PixmapCreate(3, 2, PIXFMT_RGBA32, 4);

@@ -333,36 +333,35 @@ TEST_F(ProgramTest, AWindowWhoseDrawingBufferCannotBeHadIsRefusedWithItsReason) 
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "AddressSanitizer reserves the address space this test limits";
 #endif
-  // An 8192-pixel-square drawing buffer needs 256 MiB; the capped address space leaves the
-  // GL less than that. The window is refused, saying why, instead of drawing elsewhere.
-  dir.Write("settings.ini", "Sheet Width=8192\nSheet Height=8192\nSize=16384\nRenderer=OpenGL\n");
-  Program program(dir.path, "", 0, nullptr, 800000);
-  EXPECT_EQ(program.Wait(), 1);
-  const std::string messages = program.Stderr();
-  EXPECT_EQ(Lines(messages), 1) << messages;
-  EXPECT_NE(messages.find("Could not open a 8192 x 8192 window for the sheet: "),
-            std::string::npos) << messages;
-  EXPECT_NE(messages.find("drawing buffer"), std::string::npos) << messages;
-  EXPECT_EQ(messages.find("refused that size"), std::string::npos) << messages;
-  EXPECT_EQ(dir.Files(), std::vector<std::string>{"settings.ini"});
-}
-
-TEST_F(ProgramTest, ASoftwareDrawingBufferThatCannotBeHadRefusesTheWindowWithItsReason) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "AddressSanitizer reserves the address space this test limits";
-#endif
-  // The default renderer's 16384-pixel-square buffer is 1 GiB, more than the capped address
-  // space holds at all.
-  dir.Write("settings.ini", "Sheet Width=16384\nSheet Height=16384\nSize=32768\n");
-  Program program(dir.path, "", 0, nullptr, 800000);
-  EXPECT_EQ(program.Wait(), 1);
-  const std::string messages = program.Stderr();
-  EXPECT_EQ(Lines(messages), 1) << messages;
-  EXPECT_NE(messages.find("Could not open a 16384 x 16384 window for the sheet: not enough "
-                          "memory for its 16384 x 16384 drawing buffer"),
-            std::string::npos)
-      << messages;
-  EXPECT_EQ(dir.Files(), std::vector<std::string>{"settings.ini"});
+  // The address space is capped at 800,000 KiB. The window is refused, saying why, instead
+  // of drawing elsewhere, with either renderer.
+  const struct {
+    const char* settings;
+    std::vector<std::string> said;
+  } cases[] = {
+      // An 8192-pixel-square GL drawing buffer needs 256 MiB; the capped address space
+      // leaves the GL less than that.
+      {"Sheet Width=8192\nSheet Height=8192\nSize=16384\nRenderer=OpenGL\n",
+       {"Could not open a 8192 x 8192 window for the sheet: ", "drawing buffer"}},
+      // The default renderer's 16384-pixel-square buffer is 1 GiB, more than the capped
+      // address space holds at all.
+      {"Sheet Width=16384\nSheet Height=16384\nSize=32768\n",
+       {"Could not open a 16384 x 16384 window for the sheet: not enough memory for its "
+        "16384 x 16384 drawing buffer"}},
+  };
+  for (const auto& refused : cases) {
+    SCOPED_TRACE(refused.settings);
+    dir.Write("settings.ini", refused.settings);
+    Program program(dir.path, "", 0, nullptr, 800000);
+    EXPECT_EQ(program.Wait(), 1);
+    const std::string messages = program.Stderr();
+    EXPECT_EQ(Lines(messages), 1) << messages;
+    for (const std::string& words : refused.said) {
+      EXPECT_NE(messages.find(words), std::string::npos) << messages;
+    }
+    EXPECT_EQ(messages.find("refused that size"), std::string::npos) << messages;
+    EXPECT_EQ(dir.Files(), std::vector<std::string>{"settings.ini"});
+  }
 }
 
 TEST_F(ProgramTest, AReadOnlyFileIsNotReplacedAndSaysSoInOneLine) {

@@ -290,6 +290,23 @@ void FinishShowing() {
   XSync(info.info.x11.display, False);
 }
 
+// Resizes another program's window and polls until the context attached to it measures
+// the new size.
+::testing::AssertionResult ResizeForeign(Display* display, Window foreign, TGraphics& attached,
+                                         int width, int height) {
+  XResizeWindow(display, foreign, width, height);
+  XSync(display, False);
+  int w = 0, h = 0, d = 0, hz = 0, flags = 0;
+  if (PollUntil([&] {
+        SystemPoll();
+        attached.GetSettings(w, h, d, hz, flags);
+        return w == width && h == height;
+      })) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << "measured " << w << "x" << h;
+}
+
 // Writes one opaque pixel into a software context's buffer.
 void PutPixel(TGraphics& graphics, int x, int y, uint8_t red, uint8_t green, uint8_t blue) {
   const TPixelBuffer buffer = SoftGraphicsBuffer(graphics);
@@ -374,14 +391,7 @@ TEST_F(X11WindowTest, SoftwareWindowOnAForeignWindowFollowsItsSize) {
   Flip(0);
   FinishShowing();
   EXPECT_EQ(WindowPixel(foreign, 100, 50), 0x00FF00u);
-  XResizeWindow(display, foreign, 170, 60);
-  XSync(display, False);
-  int w = 0, h = 0, d = 0, hz = 0, flags = 0;
-  EXPECT_TRUE(PollUntil([&] {
-    SystemPoll();
-    attached->GetSettings(w, h, d, hz, flags);
-    return w == 170 && h == 60;
-  })) << w << "x" << h;
+  EXPECT_TRUE(ResizeForeign(display, foreign, *attached, 170, 60));
   // A buffer of the new size, black as a fresh window.
   const TPixelBuffer resized = SoftGraphicsBuffer(*attached);
   EXPECT_EQ(resized.width, 170);
@@ -409,25 +419,13 @@ TEST_F(X11WindowTest, AttachedWindowIsMeasuredAgainAndNeverDestroyed) {
   EXPECT_EQ(d, 0);
   EXPECT_EQ(hz, 0);
   EXPECT_EQ(flags, 2);
-  XResizeWindow(display, foreign, 170, 60);
-  XSync(display, False);
-  EXPECT_TRUE(PollUntil([&] {
-    SystemPoll();
-    attached->GetSettings(w, h, d, hz, flags);
-    return w == 170 && h == 60;
-  })) << w << "x" << h;
+  EXPECT_TRUE(ResizeForeign(display, foreign, *attached, 170, 60));
   SetGraphics(attached);
   EXPECT_EQ(CurrentGraphicsWidth(), 170);
   // A resize measured while the context is in use keeps the drawing layer's GL state.
   glEnable(GL_SCISSOR_TEST);
   glClearColor(0.25f, 0.5f, 0.75f, 1.0f);
-  XResizeWindow(display, foreign, 120, 80);
-  XSync(display, False);
-  EXPECT_TRUE(PollUntil([&] {
-    SystemPoll();
-    attached->GetSettings(w, h, d, hz, flags);
-    return w == 120 && h == 80;
-  })) << w << "x" << h;
+  EXPECT_TRUE(ResizeForeign(display, foreign, *attached, 120, 80));
   EXPECT_TRUE(glIsEnabled(GL_SCISSOR_TEST));
   GLfloat clear_colour[4] = {};
   glGetFloatv(GL_COLOR_CLEAR_VALUE, clear_colour);
