@@ -6,8 +6,8 @@
 // see is not shown, so its Flip does not wait.
 // Depends on the 2D front end, the software graphics driver, the rasteriser and its queue,
 // and the system module (to hand drawing over before a sleep).
-// State: the device state of the current context, the raster queue, the damage not yet
-// shown.
+// State: the device state of the current context and the raster queue; what a context has
+// not shown yet is kept by the context.
 #include "draw2d/soft/softvex2d.h"
 
 #include <algorithm>  // for std::min, std::max
@@ -93,8 +93,10 @@ class TSoftVex2DDriver : public TVex2DDriver {
   }
 
   int SetGraphics(const Ref<TGraphics>& g) override {
-    // Everything recorded for the previous context lands in its buffer first.
+    // Everything recorded for the previous context lands in its buffer first, and the
+    // context keeps what it has not shown yet.
     FinishQueued();
+    NoteDamage();
     if (!g) {
       TVex2DGraphics::ClearCurrent();
       current_ = nullptr;
@@ -113,20 +115,11 @@ class TSoftVex2DDriver : public TVex2DDriver {
   }
 
   int Flip(int sync) override {
-    if (!current_ || !current_->Visible()) {
-      damage_ = {};
-      drew_ = false;
-      return SoftGraphicsDriver()->Flip(sync);
-    }
+    NoteDamage();
+    if (!current_ || !current_->Visible()) return SoftGraphicsDriver()->Flip(sync);
     const auto start = Clock::now();
     Queue().Drain();
     const auto drained = Clock::now();
-    NoteDamage();
-    if (damage_.x1 > damage_.x0 && current_->_graphics) {
-      SoftGraphicsDamage(*current_->_graphics, damage_.x0, damage_.y0, damage_.x1 - damage_.x0,
-                         damage_.y1 - damage_.y0);
-    }
-    damage_ = {};
     const int result = SoftGraphicsDriver()->Flip(sync);
     ++stats.presents;
     stats.wait_ms += Milliseconds(drained - start);
@@ -368,7 +361,6 @@ class TSoftVex2DDriver : public TVex2DDriver {
     line_width_ = 1;
     scale_x_ = scale_y_ = 1.0;
     scaled_ = false;
-    damage_ = {};
     drew_ = false;
     TRasterCommand command = Command(TRasterOp::Target);
     command.target = {surface_.pixels, surface_.pitch, surface_.width, surface_.height};
@@ -454,19 +446,15 @@ class TSoftVex2DDriver : public TVex2DDriver {
     }
   }
 
-  // The clip rectangle joins the damage once something was drawn in it.
+  // Once something was drawn in the clip rectangle, the context is told that it changed;
+  // the context keeps what it has not shown until a Flip shows it.
   void NoteDamage() {
     if (!drew_) return;
     drew_ = false;
-    if (clip_.x1 <= clip_.x0 || clip_.y1 <= clip_.y0) return;
-    if (damage_.x1 <= damage_.x0) {
-      damage_ = clip_;
-      return;
+    if (current_ && current_->_graphics) {
+      SoftGraphicsDamage(*current_->_graphics, clip_.x0, clip_.y0, clip_.x1 - clip_.x0,
+                         clip_.y1 - clip_.y0);
     }
-    damage_.x0 = std::min(damage_.x0, clip_.x0);
-    damage_.y0 = std::min(damage_.y0, clip_.y0);
-    damage_.x1 = std::max(damage_.x1, clip_.x1);
-    damage_.y1 = std::max(damage_.y1, clip_.y1);
   }
 
   TRasterQueue queue_;
@@ -483,8 +471,7 @@ class TSoftVex2DDriver : public TVex2DDriver {
   int line_width_ = 1;
   double scale_x_ = 1.0, scale_y_ = 1.0;
   bool scaled_ = false;
-  TRasterClip damage_;
-  bool drew_ = false;
+  bool drew_ = false;  // something was drawn in clip_ since NoteDamage last ran
 };
 
 Ref<TImageFrame> TSoftVex2DDriver::CreateFrameFromPixmap(const Ref<TPixmap>& pixmap,

@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "draw2d/draw2d.h"
+#include "draw2d/soft/softvex2d.h"
 #include "graphics/glgraphics.h"
 #include "graphics/input.h"
 #include "graphics/system.h"
@@ -372,6 +374,29 @@ TEST_F(X11WindowTest, ALargeSoftwareWindowIsShownWholeInItsOwnColours) {
         << mark.x << ", " << mark.y;
   }
   EXPECT_EQ(WindowPixel(window, 200, 163), 0x000000u);
+  CloseOpenedGraphics();
+  SelectGraphicsDriver(GLGraphicsDriver(), 2);
+}
+
+TEST_F(X11WindowTest, SoftwareDrawingMadeBeforeAContextSwitchIsShownByTheNextFlip) {
+  CloseOpenedGraphics();
+  StartSoftVex2D();  // puts the software 2D driver in force
+  Ref<TGraphics> drawn = OpenGraphics(80, 60, 0, 0, 0);
+  ASSERT_TRUE(drawn) << SDL_GetError();
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  ASSERT_TRUE(SDL_GetWindowWMInfo(GLContextCurrent()->window, &info));
+  Ref<TGraphics> other = CreateGraphics(40, 30, 0, 0, 0);
+  ASSERT_TRUE(other);
+  SetColor(255, 0, 0);
+  DrawRect(10, 10, 20, 20);
+  // Away and back before the Flip: what was drawn is still this window's to show.
+  SetGraphics(other);
+  SetGraphics(drawn);
+  Flip(0);
+  FinishShowing();
+  EXPECT_EQ(WindowPixel(info.info.x11.window, 15, 15), 0xFF0000u);
+  CloseGraphics(other);
   CloseOpenedGraphics();
   SelectGraphicsDriver(GLGraphicsDriver(), 2);
 }
