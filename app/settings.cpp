@@ -4,6 +4,8 @@
 // State: the pair table and the configured values, all declared in settings.h.
 #include "app/settings.h"
 
+#include <algorithm>  // for std::max
+
 #include <cstdint>
 #include <initializer_list>
 #include <string>  // for std::to_string
@@ -115,6 +117,7 @@ std::optional<int> random_seed;
 TRenderer renderer = TRenderer::Software;
 AtlasFormat atlas_format = AtlasFormat::None;
 bool split_sprites = false;
+int draw_threads = 0;
 std::vector<std::string> setting_notes;
 
 void LoadSettings() {
@@ -255,6 +258,7 @@ void ReadSheetSettings() {
   renderer = TRenderer::Software;
   atlas_format = AtlasFormat::None;
   split_sprites = false;
+  draw_threads = 0;
   setting_notes.clear();
 
   LoadSettings();
@@ -296,6 +300,8 @@ void ReadSheetSettings() {
   const String atlas = TextUpper(SettingString(u"", u"Atlas", u"Atlas File"));
   atlas_format = atlas == u"JSON" || atlas == u"TRUE" ? AtlasFormat::Json : AtlasFormat::None;
   split_sprites = TextUpper(SettingString(u"", u"Split", u"Sprite Files")) == u"TRUE";
+  // Note: a count below 0 means nothing else, so it counts as 0 (every core).
+  draw_threads = std::max(NumberSetting("threads", 0, {u"Threads"}), 0);
 
   // Note: a size below 1 would divide by zero in the grid or ask for an empty window.
   RequireAtLeastOne("sheet width", sheet_width);

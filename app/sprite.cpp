@@ -20,6 +20,7 @@ int cell_width = 64;
 int cell_height = 64;
 int hue_counter = 0;
 void (*sprite_boundary_sleep)(int ms) = SleepMillis;
+bool sprite_hidden_pass_skipped = false;
 
 namespace {
 
@@ -128,6 +129,9 @@ void Sweep(const SpriteShape& shape) {
     // Note: mode 0 names no blend; the 2D layer draws it as BlendSolid, so the second pass
     // paints opaque over the first.
     if (pass == 1) SetBlend(0);
+    // Note: the second pass draws each line of the first again, with the same width and
+    // the opaque blend, so nothing of the first pass can show in the finished cell.
+    const bool lines_drawn = pass == 1 || !sprite_hidden_pass_skipped;
 
     for (float sweep_step = 0; sweep_step <= kSweepSteps; sweep_step += 1) {
       // The remainder is exact (fmod), so only whole multiples of the facet width count.
@@ -139,6 +143,7 @@ void Sweep(const SpriteShape& shape) {
           ring_brightness[j] = static_cast<float>(RandomReal(kBrightnessMin, kBrightnessMax));
         }
       }
+      if (!lines_drawn) continue;
       const double sweep_angle = double{sweep_step} / 10;
       const double theta = shape.start_angle + sweep_angle;
       const double lattice = theta + shape.lattice_offset;

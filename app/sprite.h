@@ -15,6 +15,12 @@ extern int hue_counter;
 // The pause at every facet boundary (SleepMillis); tests swap it to count the pauses.
 extern void (*sprite_boundary_sleep)(int ms);
 
+// Whether DrawSprite leaves out the lines of its first pass (its random draws, pauses and
+// presentations still happen). Only for a sheet nobody watches: the second pass draws the
+// very same lines opaque, so every pixel of the first is painted over and the files are
+// the same; a watcher sees the first pass grow, so a watched sheet draws it.
+extern bool sprite_hidden_pass_skipped;
+
 // Most rings a sprite has; ring lists are indexed by ring number from 1.
 constexpr int kMaxRings = 6;
 
