@@ -58,7 +58,7 @@ int flips = 0;
 
 void TimedPause(int ms) {
   const auto start = Clock::now();
-  SleepMillis(ms);
+  SpritePause(ms);
   pause_ms += Since(start);
   ++pauses;
 }
