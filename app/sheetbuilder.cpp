@@ -24,6 +24,7 @@ int cells_across = 0;
 int cells_down = 0;
 int cell_col = 0;
 int cell_row = 0;
+void (*sheet_cell_done)(int cells_done, int cells_all) = nullptr;
 
 namespace {
 
@@ -125,6 +126,9 @@ void DrawSheet(bool watched) {
       SetViewport(0, 0, sheet_width, sheet_height);
       SetOrigin(0, 0);
       Flip(watched ? -1 : 0);
+      if (sheet_cell_done) {
+        sheet_cell_done(cell_row * cells_across + cell_col + 1, cells_across * cells_down);
+      }
     }
   }
 }

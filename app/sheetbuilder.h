@@ -23,6 +23,12 @@ constexpr char16_t kFinishedMessage[] = u"Finished : Press any key to Quit";
 // window cannot be opened or a file could not be written.
 int RunSheetBuilder();
 
+// Called on the main thread after each cell of a sheet has been handed to the renderer
+// (and presented, in a window), with the cells so far and all cells of the sheet; null (the
+// default) for nobody. Without a display, a cell handed over is drawn by the renderer's
+// threads soon after: they take at most one cell more per thread than they draw.
+extern void (*sheet_cell_done)(int cells_done, int cells_all);
+
 // One pass of the cell loop over the current context: clears it and draws every cell,
 // presenting after each, paced to 60 Hz when `watched` (somebody sees the window), at once
 // otherwise. (Part of RunSheetBuilder, callable by tests and benchmarks.)
