@@ -5,7 +5,6 @@
 #include "app/settings.h"
 
 #include <algorithm>  // for std::max
-
 #include <cstdint>
 #include <initializer_list>
 #include <string>  // for std::to_string

@@ -73,7 +73,7 @@ int ParseIntFitting(const String& text, bool& fits);
 String CleanOutputName(const String& name);
 
 // Creates the pair table, LoadSettings, the six lookups in order, the output-name cleaning
-// and the seed, renderer, atlas, split and threads lookups; then refuses sizes the program cannot work
-// with. Raises TSettingsError (before any window opens) for an unreadable file or an unusable
+// and the seed, renderer, atlas, split and threads lookups; then refuses sizes the program
+// cannot work with. Raises TSettingsError (before any window opens) for an unreadable file or an unusable
 // value: a size below 1, or a number whose digits need more than 32 bits.
 void ReadSheetSettings();

@@ -1,6 +1,8 @@
 // Software 2D driver ("Software"). The main thread works out each primitive's device
 // vertices and paint exactly as the GL 2D driver hands them to its GL, records them as
-// commands, and the raster thread rasterises them into the current context's buffer.
+// commands, and the raster thread rasterises them into the current context's buffer; for
+// a context nobody can see, several raster threads draw the commands of different clip
+// rectangles (a sheet's cells) at once, each pixel's in the recorded order.
 // Anything that reads or shows the buffer (Flip on a visible window, GrabPixmap,
 // DrawPixmap, a context switch) first waits until the queue has run; a window nobody can
 // see is not shown, so its Flip does not wait.
