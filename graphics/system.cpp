@@ -71,6 +71,9 @@ String FormatNow(const char* format) {
   return TextFromUtf8(std::string_view(buffer, length));
 }
 
+// Windows off-screen only, as asked by SetOffScreenOnly.
+int off_screen_only = 0;
+
 }  // namespace
 
 Ref<TSystemDriver> CurrentSystemDriver;
@@ -130,6 +133,10 @@ int MillisecondClock() {
                           static_cast<unsigned long long>(now.tv_nsec / 1000000);
   return static_cast<int>(static_cast<unsigned>(ms));
 }
+
+void SetOffScreenOnly(int off_screen) { off_screen_only = off_screen ? 1 : 0; }
+
+int OffScreenOnly() { return off_screen_only; }
 
 void SleepMillis(int ms) {
   if (ms < 0) return;
