@@ -5,7 +5,6 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
-#include <exception>
 
 #include "app/messages.h"  // for ReportLine and QuotedName
 #include "runtime/text.h"
@@ -23,9 +22,10 @@ constexpr std::size_t kSettingColumn = 30;  // where the settings' meanings star
 
 // The options, bound to the fields they set.
 struct TParser {
-  CLI::App app{"Sheet Builder draws sheets of procedurally generated pixel-art sprites and "
-               "saves them as PNG images.",
-               kProgramName};
+  CLI::App app{
+      "Sheet Builder draws sheets of procedurally generated pixel-art sprites and "
+      "saves them as PNG images.",
+      kProgramName};
   bool help = false;
   bool version = false;
   std::string settings_file;
@@ -39,22 +39,24 @@ struct TParser {
     app.allow_extras();   // an unknown option gets our own one-line message
     app.add_flag("-h,--help", help, "Print this help and exit");
     app.add_flag("-V,--version", version, "Print the version and exit");
-    settings_option = app.add_option("-s,--settings", settings_file,
-                   "Read the settings from FILE instead of ./settings.ini ('-': standard input)")
-        ->type_name("FILE")
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    output_option = app.add_option("-o,--output-dir", output_dir,
-                   "Write every file into DIR, which must exist (default: the current folder)")
-        ->type_name("DIR")
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    settings_option =
+        app.add_option(
+               "-s,--settings", settings_file,
+               "Read the settings from FILE instead of ./settings.ini ('-': standard input)")
+            ->type_name("FILE")
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    output_option =
+        app.add_option("-o,--output-dir", output_dir,
+                       "Write every file into DIR, which must exist (default: the current folder)")
+            ->type_name("DIR")
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.add_flag("--no-window", options.no_window,
                  "Draw off-screen even where a display exists, write the files and end");
     app.add_flag("--print-settings", options.print_settings,
                  "Print the settings in force as a settings file, with where each came "
                  "from, and exit");
-    app.add_flag(
-        "-v,--verbose", options.verbose,
-        "Say every file written (name, pixel size, bytes) and the time the sheet took");
+    app.add_flag("-v,--verbose", options.verbose,
+                 "Say every file written (name, pixel size, bytes) and the time the sheet took");
     app.add_flag("-q,--quiet", options.quiet, "Say nothing on standard error but errors");
     app.add_option("KEY=VALUE", pairs,
                    "Settings, read after the settings file by its rules, so they win; the "
@@ -75,8 +77,8 @@ struct TParser {
       }
       std::string line = "  " + std::string(setting.key);
       line += std::string(line.size() < kSettingColumn ? kSettingColumn - line.size() : 1, ' ');
-      text += line + setting.meaning + " (default: " + setting.default_text + "; keys: " +
-              keys + ")\n";
+      text +=
+          line + setting.meaning + " (default: " + setting.default_text + "; keys: " + keys + ")\n";
     }
     text +=
         "\nExit status: 0 done; 1 a setting or a file failed; 2 the command line is wrong.\n"
@@ -153,10 +155,9 @@ TCommandLine ReadCommandLine(const std::vector<std::string>& arguments) {
     const String key = line.substr(0, equals);
     if (!IsSettingKey(key)) {
       const String closest = ClosestSettingKey(key);
-      result.exit_status =
-          UsageError("unknown setting " + QuotedName(key) + " in " + QuotedName(line) +
-                     (closest.empty() ? std::string()
-                                      : " (did you mean " + QuotedName(closest) + "?)"));
+      result.exit_status = UsageError(
+          "unknown setting " + QuotedName(key) + " in " + QuotedName(line) +
+          (closest.empty() ? std::string() : " (did you mean " + QuotedName(closest) + "?)"));
       return result;
     }
     result.options.settings.lines.push_back(line);

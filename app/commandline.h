@@ -20,12 +20,12 @@ constexpr int kStatusUsage = 2;   // the command line itself is wrong
 // What the command line asks of a run. No arguments: every field at its default, which is
 // the run the program always made.
 struct TRunOptions {
-  TSettingsSource settings;         // -s FILE and the KEY=VALUE arguments
-  std::optional<String> output_dir; // -o DIR: where every file goes (must exist)
-  bool no_window = false;           // --no-window: draw off-screen even with a display
-  bool print_settings = false;      // --print-settings: print them as a settings file, end
-  bool verbose = false;             // -v: a line per file written, and the sheet's time
-  bool quiet = false;               // -q: nothing on stderr but errors
+  TSettingsSource settings;          // -s FILE and the KEY=VALUE arguments
+  std::optional<String> output_dir;  // -o DIR: where every file goes (must exist)
+  bool no_window = false;            // --no-window: draw off-screen even with a display
+  bool print_settings = false;       // --print-settings: print them as a settings file, end
+  bool verbose = false;              // -v: a line per file written, and the sheet's time
+  bool quiet = false;                // -q: nothing on stderr but errors
 };
 
 // The command line read: the options for the run, or the status to end with at once (after

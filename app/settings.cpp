@@ -424,7 +424,9 @@ std::string SettingsFileText(const TSettingsSource& source) {
       case TSettingId::SpriteWidth: value = TextFromUtf8(std::to_string(sprite_width)); break;
       case TSettingId::SpriteHeight: value = TextFromUtf8(std::to_string(sprite_height)); break;
       case TSettingId::Scaling:
-        value = scale_mode == SCALE_GROW ? u"Grow" : scale_mode == SCALE_SHRINK ? u"Shrink" : u"None";
+        value = scale_mode == SCALE_GROW     ? u"Grow"
+                : scale_mode == SCALE_SHRINK ? u"Shrink"
+                                             : u"None";
         break;
       case TSettingId::OutputName:
         value = output_name;
@@ -441,7 +443,8 @@ std::string SettingsFileText(const TSettingsSource& source) {
       case TSettingId::Seed:
         if (!random_seed) {
           // Note: no value reads back as "the clock"; an empty one would be seed 0.
-          text += "# " + std::string(setting.key) + " is not set: each run takes it from the clock\n";
+          text += "# " + std::string(setting.key) +
+                  " is not set: each run takes it from the clock\n";
           continue;
         }
         value = TextFromUtf8(std::to_string(*random_seed));
@@ -452,7 +455,8 @@ std::string SettingsFileText(const TSettingsSource& source) {
         value = renderer == TRenderer::OpenGL ? u"OpenGL" : u"Software";
         break;
     }
-    text += std::string(setting.key) + " = " + (wide ? TextToUtf8(value) : TextToBytes(value)) + "\n";
+    text += std::string(setting.key) + " = " +
+            (wide ? TextToUtf8(value) : TextToBytes(value)) + "\n";
   }
   return text;
 }

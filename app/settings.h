@@ -123,6 +123,6 @@ void ReadSheetSettings(const TSettingsSource& source);
 TSettingOrigin SettingOrigin(TSettingId id);
 // The settings in force as a settings file (after ReadSheetSettings): one "Key = value" line
 // each, defaults included, each under a remark saying where it came from (the default,
-// the file or standard input `source` read, or the command line). Read back, it gives the same sheet. Bytes as the reader
-// reads them, one per character.
+// the file or standard input `source` read, or the command line). Read back, it gives the
+// same sheet. Bytes as the reader reads them, one per character.
 std::string SettingsFileText(const TSettingsSource& source);

@@ -49,14 +49,14 @@ int Lines(const std::string& text) { return int(std::count(text.begin(), text.en
 
 // How a run is set up beyond its folder and arguments.
 struct TRunSetup {
-  std::string input;     // standard input
-  std::string display;   // empty: no display
-  bool terminal = false; // standard error on a terminal (standard output still a file)
+  std::string input;      // standard input
+  std::string display;    // empty: no display
+  bool terminal = false;  // standard error on a terminal (standard output still a file)
 };
 
 // Runs the program in `folder` with `arguments`; waits up to 60 s for it to end.
 TRun RunProgram(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
-         const TRunSetup& setup = {}) {
+                const TRunSetup& setup = {}) {
   const std::string base = folder.string();
   const std::string out_path = base + ".stdout", err_path = base + ".stderr",
                     in_path = base + ".stdin";
@@ -79,7 +79,8 @@ TRun RunProgram(const std::filesystem::path& folder, const std::vector<std::stri
       setenv("DISPLAY", setup.display.c_str(), 1);
     }
     std::vector<char*> argv{const_cast<char*>(SHEETBUILDER_PROGRAM)};
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    for (const std::string& argument : arguments)
+      argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     execv(SHEETBUILDER_PROGRAM, argv.data());
     _exit(121);
@@ -92,7 +93,8 @@ TRun RunProgram(const std::filesystem::path& folder, const std::vector<std::stri
     if (setup.terminal) {
       char buffer[4096];
       fcntl(terminal, F_SETFL, O_NONBLOCK);
-      for (ssize_t got; (got = read(terminal, buffer, sizeof(buffer))) > 0;) run.err.append(buffer, got);
+      for (ssize_t got; (got = read(terminal, buffer, sizeof(buffer))) > 0;)
+        run.err.append(buffer, got);
     }
     if (waitpid(pid, &raw, WNOHANG) == pid) {
       run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -107,7 +109,8 @@ TRun RunProgram(const std::filesystem::path& folder, const std::vector<std::stri
   }
   if (setup.terminal) {
     char buffer[4096];
-    for (ssize_t got; (got = read(terminal, buffer, sizeof(buffer))) > 0;) run.err.append(buffer, got);
+    for (ssize_t got; (got = read(terminal, buffer, sizeof(buffer))) > 0;)
+      run.err.append(buffer, got);
     close(terminal);
   } else {
     run.err = ReadText(err_path);
@@ -161,8 +164,9 @@ TEST_F(CommandLineTest, HelpAndVersionGoToStandardOutputWithStatusZeroAndDrawNot
   const TRun help = RunProgram(dir.path, {"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_TRUE(help.err.empty()) << help.err;
-  for (const char* option : {"--settings FILE", "--output-dir DIR", "--no-window",
-                             "--print-settings", "--verbose", "--quiet", "--version", "KEY=VALUE"}) {
+  for (const char* option :
+       {"--settings FILE", "--output-dir DIR", "--no-window", "--print-settings", "--verbose",
+        "--quiet", "--version", "KEY=VALUE"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
   // Every setting, with its default and every key it answers to.
@@ -193,8 +197,8 @@ TEST_F(CommandLineTest, ArgumentsWinOverTheFileWhichWinsOverDefaultsAndTheLastAr
   ASSERT_EQ(good.status, 0) << good.err;
   // Width from the file (64), height from the arguments, scaling from the file, the last
   // name given, the seed left to its default (the clock).
-  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"second-hd.png", "second-hd2.png",
-                                                   "second.png", "settings.ini"}));
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"second-hd.png", "second-hd2.png", "second.png",
+                                                   "settings.ini"}));
   EXPECT_EQ(ReadPngHeader(dir / "second.png").width, 64u);
   EXPECT_EQ(ReadPngHeader(dir / "second.png").height, 32u);
 }
@@ -202,7 +206,8 @@ TEST_F(CommandLineTest, ArgumentsWinOverTheFileWhichWinsOverDefaultsAndTheLastAr
 TEST_F(CommandLineTest, ArgumentsFollowTheFilesRulesAndRefusalsWriteNothing) {
   dir.Write("settings.ini", "Sheet Height=32\n");
   // Aliases, case and spaces, "$" hexadecimal, a value ending at a second "=".
-  ASSERT_EQ(RunProgram(dir.path, {"screenwidth=$40", "SPRITE size = 32", "Filename=a=b"}).status, 0);
+  ASSERT_EQ(RunProgram(dir.path, {"screenwidth=$40", "SPRITE size = 32", "Filename=a=b"}).status,
+            0);
   EXPECT_EQ(ReadPngHeader(dir / "a.png").width, 64u);
 
   TScratchDir refused{false};
@@ -227,8 +232,8 @@ TEST_F(CommandLineTest, SettingsComeFromTheNamedFileOrStandardInputInsteadOfSett
   piped.input = "Output=piped\r\n" + kSmallSheet;
   ASSERT_EQ(RunProgram(dir.path, {"--settings", "-"}, piped).status, 0);
   EXPECT_EQ(ReadPngHeader(dir / "piped.png").width, 64u);
-  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"other.ini", "other.png", "piped.png",
-                                                   "settings.ini"}));
+  EXPECT_EQ(dir.Files(),
+            (std::vector<std::string>{"other.ini", "other.png", "piped.png", "settings.ini"}));
 
   for (const char* unreadable : {"missing.ini", "."}) {
     SCOPED_TRACE(unreadable);
@@ -255,7 +260,8 @@ TEST_F(CommandLineTest, OutputDirReceivesEveryFileAndMustExist) {
     std::sort(names.begin(), names.end());
     return names;
   }();
-  EXPECT_EQ(written, (std::vector<std::string>{"Out-000.png", "Out-001.png", "Out.json", "Out.png"}));
+  EXPECT_EQ(written,
+            (std::vector<std::string>{"Out-000.png", "Out-001.png", "Out.json", "Out.png"}));
 
   for (const char* missing : {"nowhere", "settings.ini"}) {
     SCOPED_TRACE(missing);
@@ -312,8 +318,8 @@ TEST_F(CommandLineTest, VerboseNamesEveryFileWithItsSizeAndQuietSaysNothing) {
   const struct {
     const char* name;
     const char* size;
-  } files[] = {{"Out.png", "64 x 32 pixels"},    {"Out.json", "atlas"},
-               {"Out-hd.png", "128 x 64 pixels"}, {"Out-hd.json", "atlas"},
+  } files[] = {{"Out.png", "64 x 32 pixels"},       {"Out.json", "atlas"},
+               {"Out-hd.png", "128 x 64 pixels"},   {"Out-hd.json", "atlas"},
                {"Out-hd2.png", "256 x 128 pixels"}, {"Out-hd2.json", "atlas"}};
   for (const auto& file : files) {
     const std::string line = std::string("Wrote \"") + file.name + "\": " + file.size + ", " +
