@@ -1,6 +1,7 @@
 // Program flow. Everything happens on the main thread; the only ways out are a key at the
-// end of a sheet, Escape while drawing (inside DrawSprite), and the failures reported here
-// as one line on stderr with status 1.
+// end of a sheet, Escape while drawing (inside DrawSprite), the end of a sheet drawn
+// off-screen, printed settings, and the failures reported here as one line on stderr with
+// status 1. Off-screen on a terminal, a progress line shows how far the sheet has come.
 #include "app/sheetbuilder.h"
 
 #include <unistd.h>  // for isatty: progress is shown on a terminal only

@@ -1,7 +1,9 @@
 // Program flow and sheet loop: reads the settings, opens one window the size of a sheet,
 // seeds the generator, and draws sheet after sheet of sprites, one per cell, writing each
-// sheet's files and waiting for a key (R held: another sheet; any other key: the end).
-// Depends on the settings, the sprite generator, the sheet output, the 2D front end, the
+// sheet's files and waiting for a key (R held: another sheet; any other key: the end). The
+// command line's options steer it: where the settings and the files are, whether a window
+// opens, whether the settings are only printed, and how much it says.
+// Depends on the command line's options, the settings, the sprite generator, the sheet output, the 2D front end, the
 // graphics module and polled input. State: the grid and the cell being drawn.
 #pragma once
 
