@@ -212,20 +212,6 @@ TEST_F(SheetBuilderTest, AWatchedSheetPacesEveryCellAndPausesAtFacetBoundaries) 
   EXPECT_GE(pauses, 2 * 2);  // at least the first step of both passes of both sprites
 }
 
-std::vector<std::pair<int, int>> cells_reported;
-void NoteCellDone(int done, int all) { cells_reported.emplace_back(done, all); }
-
-TEST_F(SheetBuilderTest, EachCellIsReportedDoneAfterItsPresentationInOrder) {
-  dir.Write("settings.ini", "Sheet Width=70\nSheet Height=40\nSprite Size=16\nSeed=5\n");
-  cells_reported.clear();
-  sheet_cell_done = NoteCellDone;
-  ASSERT_EQ(RunSheetBuilder(), 0);
-  sheet_cell_done = nullptr;
-  // 4 x 2 cells: 1 of 8, 2 of 8, ... 8 of 8.
-  ASSERT_EQ(cells_reported.size(), 8u);
-  for (int i = 0; i < 8; ++i) EXPECT_EQ(cells_reported[i], std::make_pair(i + 1, 8));
-}
-
 TEST_F(SheetBuilderTest, SeedingIsFollowedByOneHundredAndOneWarmUpDraws) {
   // A sheet narrower than a sprite: no cell, so the generator only sees the warm-up.
   dir.Write("settings.ini", "Sheet Width=16\nSheet Height=16\nSize=32\nSeed=123\n");
