@@ -127,6 +127,13 @@ int RunSheetBuilder() {
     return 1;
   }
   for (const std::string& note : setting_notes) ReportLine(note);
+  // Note: a name the file system cannot take would otherwise be found after the whole
+  // sheet is drawn; it is refused before any window opens.
+  const std::string name_problem = OutputNameProblem(u".");
+  if (!name_problem.empty()) {
+    ReportLine(name_problem);
+    return 1;
+  }
 
   cells_across = sheet_width / sprite_width;
   cells_down = sheet_height / sprite_height;

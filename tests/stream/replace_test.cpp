@@ -9,9 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "runtime/text.h"
 #include "stream/replace.h"
@@ -275,6 +277,70 @@ TEST_F(ReplaceTest, ACtrlCOrACrashInTheMiddleOfASaveLeavesNoTemporaryFile) {
     EXPECT_EQ(Entries(), std::vector<std::string>{"sheet.png"});
     EXPECT_EQ(ReadFileBytes("sheet.png"), "old");
   }
+}
+
+TEST_F(ReplaceTest, AnEndingSignalWhileTheTemporaryFileIsBeingCreatedStillRemovesIt) {
+  // The signal arrives right after the file is created, before anything is written: on the
+  // saving thread itself, and on another thread of the process (as a kill may).
+  enum Receiver { kSavingThread, kOtherThread };
+  for (Receiver receiver : {kSavingThread, kOtherThread}) {
+    SCOPED_TRACE(receiver);
+    WriteFileBytes("sheet.png", "old");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      std::thread other;
+      if (receiver == kOtherThread) {
+        // A thread that takes the signal while the saving one holds it back.
+        other = std::thread([] {
+          for (;;) pause();
+        });
+        other.detach();
+        SetTemporaryFileCreatedHook([] { kill(getpid(), SIGTERM); });
+      } else {
+        SetTemporaryFileCreatedHook([] { raise(SIGTERM); });
+      }
+      alarm(60);  // a signal that never acts ends the child with another one
+      TFileReplacement replacement;
+      if (!replacement.Begin(u"sheet.png")) _exit(10);
+      // Note: the other thread's handler may still be removing the file; wait for it.
+      for (;;) pause();
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_EQ(Entries(), std::vector<std::string>{"sheet.png"});
+    EXPECT_EQ(ReadFileBytes("sheet.png"), "old");
+  }
+}
+
+TEST_F(ReplaceTest, AFullDiskIsTheReasonToldForAFailedWriteFlushOrClose) {
+  // /dev/full takes no byte: every write to it fails with ENOSPC, reached here through a
+  // link the way a file on a full disk would be.
+  ASSERT_EQ(symlink("/dev/full", "full.png"), 0);
+  {
+    SCOPED_TRACE("a few bytes: the failure shows only when the stream is closed");
+    TFileReplacement replacement;
+    ASSERT_TRUE(replacement.Begin(u"full.png"));
+    replacement.stream->WriteBytes("ten bytes!", 10);
+    errno = 0;
+    EXPECT_FALSE(replacement.Commit(10));
+    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_EQ(replacement.error, ENOSPC);
+  }
+  {
+    SCOPED_TRACE("many bytes: a write itself fails, and the caller gives up");
+    TFileReplacement replacement;
+    ASSERT_TRUE(replacement.Begin(u"full.png"));
+    const std::string big(1 << 20, 'x');
+    try {
+      for (int i = 0; i < 4; ++i) replacement.stream->WriteBytes(big.data(), 1 << 20);
+    } catch (const TStreamWriteException&) {
+    }
+    replacement.Abandon();
+    EXPECT_EQ(replacement.error, ENOSPC);
+  }
+  EXPECT_EQ(Entries(), std::vector<std::string>{"full.png"});
 }
 
 }  // namespace
