@@ -13,9 +13,18 @@ constexpr char kShownForControl = '?';
 
 bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 
+// Module state.
+bool quiet_messages = false;
+
 }  // namespace
 
 bool IsControlCharacter(char16_t c) { return c < 32 || (c >= 127 && c < 160); }
+
+void SetQuietMessages(bool quiet) { quiet_messages = quiet; }
+
+void ReportNote(const std::string& line) {
+  if (!quiet_messages) ReportLine(line);
+}
 
 void ReportLine(const std::string& line) {
   // Note: the line is UTF-8, where a C1 character is the two bytes 0xC2 0x80-0x9F; a
