@@ -344,8 +344,8 @@ TEST_F(ProgramTest, ADisplayThatDoesNotAnswerCountsAsNoDisplay) {
 }
 
 TEST_F(ProgramTest, AWindowWhoseDrawingBufferCannotBeHadIsRefusedWithItsReason) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "AddressSanitizer reserves the address space this test limits";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizer reserves the address space this test limits";
 #endif
   // The address space is capped at 800,000 KiB. The window is refused, saying why, instead
   // of drawing elsewhere, with either renderer.
