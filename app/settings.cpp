@@ -319,9 +319,10 @@ String CleanOutputName(const String& name) {
   out.reserve(name.size());
   for (char16_t c : name) {
     if (c == u'"') continue;
-    // Note: control characters (a tab, bytes below 32) make names nobody can type.
+    // Note: control characters (a tab, bytes below 32, DEL and the C1 bytes 0x80-0x9F,
+    // one of which starts an escape sequence on some terminals) make names nobody can type.
     if (c == u'/' || c == u'\\' || c == u';' || c == u':' || c == u'*' || c == u'?' ||
-        c == u'!' || c < 32) {
+        c == u'!' || IsControlCharacter(c)) {
       c = u'_';
     }
     out.push_back(c);

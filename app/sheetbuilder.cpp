@@ -270,6 +270,14 @@ int RunSheetBuilder(const TRunOptions& options) {
   // Note: checked before the window opens, so a mistyped folder costs no drawing.
   if (options.output_dir && !EnterOutputFolder(*options.output_dir)) return kStatusFailed;
   SetOffScreenOnly(options.no_window ? 1 : 0);
+  // Note: a name the file system of the output folder (now the current one) cannot take
+  // would otherwise be found after the whole sheet is drawn; it is refused before any
+  // window opens.
+  const std::string name_problem = OutputNameProblem(u".");
+  if (!name_problem.empty()) {
+    ReportLine(name_problem);
+    return kStatusFailed;
+  }
 
   cells_across = sheet_width / sprite_width;
   cells_down = sheet_height / sprite_height;

@@ -230,6 +230,11 @@ TEST(SettingsValues, AnEmptyOutputNameBecomesOutWithANoteAndControlCharactersUnd
   ReadSheetSettings();
   EXPECT_EQ(output_name, u"sheet_one__[1m");
   EXPECT_TRUE(setting_notes.empty());
+  // So do DEL and the C1 bytes 0x80-0x9F (0x9B starts an escape sequence on some
+  // terminals); the bytes around them, 0x7E and 0xA0, stay.
+  WriteSettings("Output=a\x7F" "b\x80" "c\x9B" "d\x9F" "e\x7E\xA0\n");
+  ReadSheetSettings();
+  EXPECT_EQ(output_name, u"a_b_c_d_e~\u00A0");
   // No output line at all is simply the default, said nothing about.
   WriteSettings("Width=32\n");
   ReadSheetSettings();
