@@ -297,6 +297,18 @@ TEST(SettingsValues, AtlasAndSplitWords) {
   }
 }
 
+TEST(SettingsValues, ThreadsCountsEveryCoreUnlessGivenAndBelowZeroIsZero) {
+  TScratchDir dir;
+  const std::pair<const char*, int> cases[] = {
+      {"", 0}, {"Threads=1", 1}, {"threads = 7", 7}, {"Threads=-3", 0}, {"Threads=$10", 16},
+  };
+  for (const auto& [lines, threads] : cases) {
+    WriteSettings(lines);
+    ReadSheetSettings();
+    EXPECT_EQ(draw_threads, threads) << lines;
+  }
+}
+
 TEST(SettingsValues, RendererWords) {
   TScratchDir dir;
   const std::pair<const char*, TRenderer> cases[] = {
