@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>  // for std::sort
 #include <cerrno>
 #include <filesystem>
 #include <string>
