@@ -17,11 +17,23 @@
 #include "runtime/object.h"
 
 // The path as the wide-character calls take it: every "/" a "\", the text otherwise as it
-// is (String and wchar_t are both UTF-16 here).
+// is (String and wchar_t are both UTF-16 here). Note: a path as long as MAX_PATH or longer
+// (a 255-unit name in any folder but the shortest) is made absolute and given the "\\?\"
+// prefix, which lifts that limit.
 inline std::wstring WidePath(const String& path) {
   std::wstring wide(path.begin(), path.end());
   for (wchar_t& c : wide) if (c == L'/') c = L'\\';
-  return wide;
+  // Note: the margin leaves room for the temporary suffix added to a name beside it.
+  constexpr std::size_t kShortPath = MAX_PATH - 20;
+  if (wide.empty() || wide.rfind(L"\\\\?\\", 0) == 0) return wide;
+  const DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return wide;
+  std::wstring full(size, L'\0');
+  const DWORD length = GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
+  if (length == 0 || length >= size || length < kShortPath) return wide;
+  full.resize(length);
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
 }
 
 // The errno value that tells the same reason as a Windows error code.

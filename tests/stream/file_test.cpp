@@ -140,7 +140,7 @@ TEST(FileStream, DestroyingFlushesAndCloses) {
 
 TEST(FileStream, BackslashesAndNonAsciiPathsReachTheFile) {
   TScratchDir dir;
-  mkdir("DATA", 0755);
+  std::filesystem::create_directory("DATA");
   WriteFileBytes("DATA/file.txt", "inside");
   auto stream = TCStream::OpenFile(u"DATA\\file.txt", true, false);
   ASSERT_NE(stream, nullptr);
@@ -227,7 +227,7 @@ TEST(FileLayer, OpenAndCloseFiles) {
 
 TEST(FileLayer, FileTypes) {
   TScratchDir dir;
-  mkdir("folder", 0755);
+  std::filesystem::create_directory("folder");
   WriteFileBytes("folder/f.txt", "x");
   EXPECT_EQ(GetFileType(u"folder"), FILETYPE_DIR);
   EXPECT_EQ(GetFileType(u"folder\\f.txt"), FILETYPE_FILE);
@@ -248,19 +248,6 @@ TEST(FileLayer, NormalisePathDriveAndHostForms) {
   EXPECT_EQ(NormalisePath(u"\\\\host"), u"//host/");
   EXPECT_EQ(NormalisePath(u"//host/share"), u"//host/share");
   EXPECT_EQ(NormalisePath(u"plain\\path"), u"plain/path");
-}
-
-TEST(FileLayer, ResolvePathCaseMatchesEachComponent) {
-  TScratchDir dir;
-  mkdir("Assets", 0755);
-  mkdir("Assets/Sub", 0755);
-  WriteFileBytes("Assets/Sub/Image.PNG", "x");
-  EXPECT_EQ(ResolvePathCase(u"Assets/Sub/Image.PNG"), u"Assets/Sub/Image.PNG");
-  EXPECT_EQ(ResolvePathCase(u"assets/SUB/image.png"), u"Assets/Sub/Image.PNG");
-  EXPECT_EQ(ResolvePathCase(u"assets/nothing.png"), u"");
-  EXPECT_EQ(ResolvePathCase(u"IMAGE.png"), u"");
-  String absolute = TextFromUtf8(dir.path.string()) + u"/ASSETS/sub";
-  EXPECT_EQ(ResolvePathCase(absolute), TextFromUtf8(dir.path.string()) + u"/Assets/Sub");
 }
 
 TEST(UrlHelpers, SaveAndLoadBytesAndText) {

@@ -13,15 +13,20 @@
 
 namespace stream_test {
 
+// A file name written in UTF-8, as the system takes it whatever its own code page.
+inline std::filesystem::path PathOf(const std::string& name) {
+  return std::filesystem::path(std::u8string(name.begin(), name.end()));
+}
+
 // Writes the bytes to a file in the current folder.
 inline void WriteFileBytes(const std::string& name, const std::string& bytes) {
-  std::ofstream out(name, std::ios::binary);
+  std::ofstream out(PathOf(name), std::ios::binary);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 // The whole content of a file, or an empty text when it cannot be read.
 inline std::string ReadFileBytes(const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
+  std::ifstream in(PathOf(name), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 

@@ -1,11 +1,14 @@
-// Files on POSIX systems: a FIFO has no position and is read into memory like a pipe.
+// Files on POSIX systems: a FIFO has no position and is read into memory like a pipe; names
+// differ by letter case, so a path is resolved component by component.
 #include <sys/stat.h>  // for mkfifo
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "../temp_dir.h"
+#include "runtime/text.h"
 #include "stream/stream.h"
 
 using namespace stream_test;
@@ -25,6 +28,19 @@ TEST(FileLayer, FifoIsReadIntoMemoryToo) {
   EXPECT_TRUE(stream->Eof());
   // A FIFO is not a regular file.
   EXPECT_EQ(GetFileType(u"fifo"), FILETYPE_NONE);
+}
+
+TEST(FileLayer, ResolvePathCaseMatchesEachComponent) {
+  TScratchDir dir;
+  std::filesystem::create_directory("Assets");
+  std::filesystem::create_directory("Assets/Sub");
+  WriteFileBytes("Assets/Sub/Image.PNG", "x");
+  EXPECT_EQ(ResolvePathCase(u"Assets/Sub/Image.PNG"), u"Assets/Sub/Image.PNG");
+  EXPECT_EQ(ResolvePathCase(u"assets/SUB/image.png"), u"Assets/Sub/Image.PNG");
+  EXPECT_EQ(ResolvePathCase(u"assets/nothing.png"), u"");
+  EXPECT_EQ(ResolvePathCase(u"IMAGE.png"), u"");
+  String absolute = TextFromUtf8(dir.path.string()) + u"/ASSETS/sub";
+  EXPECT_EQ(ResolvePathCase(absolute), TextFromUtf8(dir.path.string()) + u"/Assets/Sub");
 }
 
 }  // namespace
