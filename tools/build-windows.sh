@@ -120,19 +120,27 @@ if [ ! -f "$prefix/lib/libgtest.a" ]; then
   cmake --install "$third/build-googletest" >/dev/null
 fi
 
+# --- nlohmann-json ---------------------------------------------------------------------
+# Header-only: the host's headers and package files, copied beside the other libraries so
+# that the cross-build includes them alone, not the host's /usr/include.
+if [ ! -d "$prefix/share/cmake/nlohmann_json" ]; then
+  mkdir -p "$prefix/share/cmake"
+  cp -r /usr/include/nlohmann "$prefix/include/"
+  cp -r /usr/share/cmake/nlohmann_json "$prefix/share/cmake/"
+fi
+
 # --- the program and its tests --------------------------------------------------------
 launcher=()
 if command -v ccache >/dev/null; then
   export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
-# Header-only libraries are the host's: the same headers serve both builds.
 cmake -S "$root" -B "$out" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_FIND_ROOT_PATH="$prefix;/usr/$host" \
   -DPNG_LIBRARY="$prefix/lib/libpng16.a" -DPNG_PNG_INCLUDE_DIR="$prefix/include" \
   -DZLIB_LIBRARY="$prefix/lib/libz.a" -DZLIB_INCLUDE_DIR="$prefix/include" \
   -DGTest_DIR="$prefix/lib/cmake/GTest" \
-  -Dnlohmann_json_DIR=/usr/share/cmake/nlohmann_json \
+  -Dnlohmann_json_DIR="$prefix/share/cmake/nlohmann_json" \
   -DSHEETBUILDER_BENCHMARKS=OFF "${launcher[@]}" >/dev/null
 cmake --build "$out" -j "$jobs"
 
