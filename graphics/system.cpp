@@ -53,6 +53,9 @@ String FormatNow(const char* format) {
   return TextFromUtf8(std::string_view(buffer, length));
 }
 
+// Windows off-screen only, as asked by SetOffScreenOnly.
+int off_screen_only = 0;
+
 }  // namespace
 
 Ref<TSystemDriver> CurrentSystemDriver;
@@ -105,6 +108,10 @@ String NormaliseURL(const String& url) {
 int OpenURL(const String& url) { return CurrentSystemDriver->OpenURL(NormaliseURL(url)); }
 
 int MillisecondClock() { return PlatformMillisecondClock(); }
+
+void SetOffScreenOnly(int off_screen) { off_screen_only = off_screen ? 1 : 0; }
+
+int OffScreenOnly() { return off_screen_only; }
 
 void SleepMillis(int ms) {
   if (ms < 0) return;

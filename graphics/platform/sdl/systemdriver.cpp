@@ -622,13 +622,14 @@ int StartSDLVideo() {
   setenv("SDL_VIDEO_X11_WMCLASS", kWindowClass, 1);
   const char* x11 = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  bool display = (x11 && *x11) || (wayland && *wayland);
+  // Note: a run that asked for no window takes the path of a machine without a display.
+  bool display = !OffScreenOnly() && ((x11 && *x11) || (wayland && *wayland));
   // A software window that has no X11 presenter (see x11present.h) shows its pixels through
   // SDL's own window surface, not through a GL texture.
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
 #if defined(SDL_VIDEO_DRIVER_X11)
   // Before SDL starts X: SDL's own handler passes errors on to the one in force then.
-  if (x11 && *x11) {
+  if (display && x11 && *x11) {
     XSetErrorHandler(EndOnXError);
     XSetIOErrorHandler(EndOnXConnectionError);
   }
