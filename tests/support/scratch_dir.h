@@ -2,9 +2,8 @@
 // directory while it lives (unless asked not to be), and removed with its contents at the end.
 #pragma once
 
-#include <unistd.h>  // for mkdtemp
-
 #include <algorithm>  // for std::sort
+#include <random>     // for a fresh folder name
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -15,8 +14,11 @@
 class TScratchDir {
  public:
   explicit TScratchDir(bool enter = true) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "sheettestXXXXXX").string();
-    path = mkdtemp(pattern.data());
+    // A name nobody has: create_directory fails (false) when it is taken.
+    std::random_device random;
+    do {
+      path = std::filesystem::temp_directory_path() / ("sheettest" + std::to_string(random()));
+    } while (!std::filesystem::create_directory(path));
     if (enter) {
       previous_ = std::filesystem::current_path();
       std::filesystem::current_path(path);

@@ -122,6 +122,25 @@ TEST(Win32Clock, SleepEndsAfterItsTimeAndTheClockCountsMilliseconds) {
 // A software window of the sheet's size: its client area is that size, and a key posted to
 // it reaches the polled input through the pump. Without a display the context is drawn
 // off-screen and reports itself not visible.
+TEST(Win32Window, ASheetNarrowerThanATitleBarGetsItsClientSize) {
+  StartGraphics();
+  SelectGraphicsDriver(SoftGraphicsDriver(), GRAPHICS_BACKBUFFER);
+  Ref<TGraphics> window = OpenGraphics(64, 32, 0, 60, 0);
+  ASSERT_TRUE(window) << GraphicsFailure();
+  GLContextRecord* record = GLContextCurrent();
+  ASSERT_NE(record, nullptr);
+  if (!record->window) {
+    CloseOpenedGraphics();
+    GTEST_SKIP() << "no display: drawn off-screen";
+  }
+  RECT client{};
+  GetClientRect(record->window, &client);
+  EXPECT_EQ(client.right - client.left, 64);
+  EXPECT_EQ(client.bottom - client.top, 32);
+  EXPECT_EQ(record->width, 64);
+  CloseOpenedGraphics();
+}
+
 TEST(Win32Window, ASoftwareWindowHasTheClientSizeAndItsKeysReachPolledInput) {
   StartGraphics();
   SelectGraphicsDriver(SoftGraphicsDriver(), GRAPHICS_BACKBUFFER);
