@@ -43,15 +43,20 @@ enable_source_packages() {
   if apt-cache showsrc zlib 2>/dev/null | grep -q '^Package:'; then return; fi
   local list=/etc/apt/sources.list.d/sheetbuilder-deb-src
   local made=0
-  if ls /etc/apt/sources.list.d/*.sources >/dev/null 2>&1; then
-    # deb822 entries: the same stanzas with Types: deb-src.
-    cat /etc/apt/sources.list.d/*.sources |
-      sed -E 's/^Types:.*/Types: deb-src/' | $sudo tee "$list.sources" >/dev/null
+  local stanzas=""
+  local file
+  for file in /etc/apt/sources.list.d/*.sources; do
+    [ -e "$file" ] && [ "$file" != "$list.sources" ] || continue
+    # deb822 entries: the same stanzas with Types: deb-src, a blank line between files.
+    stanzas+=$(sed -E 's/^Types:.*/Types: deb-src/' "$file")$'\n\n'
+  done
+  if [ -n "$stanzas" ]; then
+    printf '%s' "$stanzas" | $sudo tee "$list.sources" >/dev/null
     made=1
   fi
   local lines
-  lines=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
-          grep -E '^deb ' | sed -E 's/^deb /deb-src /' || true)
+  lines=$(cat /etc/apt/sources.list $(ls /etc/apt/sources.list.d/*.list 2>/dev/null |
+          grep -v "^$list.list$") 2>/dev/null | grep -E '^deb ' | sed -E 's/^deb /deb-src /' || true)
   if [ -n "$lines" ]; then
     printf '%s\n' "$lines" | $sudo tee "$list.list" >/dev/null
     made=1
