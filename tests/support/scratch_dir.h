@@ -2,10 +2,12 @@
 // directory while it lives (unless asked not to be), and removed with its contents at the end.
 #pragma once
 
+#include <unistd.h>
+
 #include <algorithm>  // for std::sort
-#include <random>     // for a fresh folder name
 #include <filesystem>
 #include <fstream>
+#include <random>  // for a fresh folder name
 #include <string>
 #include <vector>
 
@@ -14,11 +16,15 @@
 class TScratchDir {
  public:
   explicit TScratchDir(bool enter = true) {
-    // A name nobody has: create_directory fails (false) when it is taken.
+    // Note: created exclusively under a random name, as mkdtemp would; Windows has none.
     std::random_device random;
-    do {
-      path = std::filesystem::temp_directory_path() / ("sheettest" + std::to_string(random()));
-    } while (!std::filesystem::create_directory(path));
+    const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";
+    for (;;) {
+      std::string name = "sheettest";
+      for (int i = 0; i < 10; ++i) name += digits[random() % 36];
+      path = std::filesystem::temp_directory_path() / name;
+      if (std::filesystem::create_directory(path)) break;
+    }
     if (enter) {
       previous_ = std::filesystem::current_path();
       std::filesystem::current_path(path);
