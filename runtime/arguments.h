@@ -8,3 +8,5 @@
 #include <vector>
 
 std::vector<std::string> ProgramArguments(int argc, char** argv);
+// The running program's file as a full UTF-8 path, "" when the platform cannot say.
+std::string ExecutableFile();

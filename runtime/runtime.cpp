@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "runtime/arguments.h"
 #include "runtime/text.h"
 
 namespace {
@@ -25,11 +26,16 @@ void StartRuntime(int argc, char** argv) {
   started = true;
   app_args.clear();
   for (int i = 0; i < argc; ++i) app_args.push_back(TextFromUtf8(argv[i]));
-  std::error_code error;
-  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error && argc > 0) exe = std::filesystem::absolute(argv[0], error);
-  app_file = TextFromUtf8(exe.string());
-  app_dir = TextFromUtf8(exe.parent_path().string());
+  std::string exe = ExecutableFile();
+  if (exe.empty() && argc > 0) {
+    std::error_code error;
+    exe = std::filesystem::absolute(argv[0], error).string();
+  }
+  app_file = TextFromUtf8(exe);
+  // The folder is the text up to the last separator (on Windows either slash is one).
+  const bool windows_paths = std::filesystem::path::preferred_separator == '\\';
+  const size_t separator = app_file.find_last_of(windows_paths ? u"/\\" : u"/");
+  app_dir = separator == String::npos ? String() : app_file.substr(0, separator);
   app_title = kDefaultTitle;
 }
 

@@ -43,15 +43,20 @@ enable_source_packages() {
   if apt-cache showsrc zlib 2>/dev/null | grep -q '^Package:'; then return; fi
   local list=/etc/apt/sources.list.d/sheetbuilder-deb-src
   local made=0
-  if ls /etc/apt/sources.list.d/*.sources >/dev/null 2>&1; then
-    # deb822 entries: the same stanzas with Types: deb-src.
-    cat /etc/apt/sources.list.d/*.sources |
-      sed -E 's/^Types:.*/Types: deb-src/' | $sudo tee "$list.sources" >/dev/null
+  local stanzas=""
+  local file
+  for file in /etc/apt/sources.list.d/*.sources; do
+    [ -e "$file" ] && [ "$file" != "$list.sources" ] || continue
+    # deb822 entries: the same stanzas with Types: deb-src, a blank line between files.
+    stanzas+=$(sed -E 's/^Types:.*/Types: deb-src/' "$file")$'\n\n'
+  done
+  if [ -n "$stanzas" ]; then
+    printf '%s' "$stanzas" | $sudo tee "$list.sources" >/dev/null
     made=1
   fi
   local lines
-  lines=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
-          grep -E '^deb ' | sed -E 's/^deb /deb-src /' || true)
+  lines=$(cat /etc/apt/sources.list $(ls /etc/apt/sources.list.d/*.list 2>/dev/null |
+          grep -v "^$list.list$") 2>/dev/null | grep -E '^deb ' | sed -E 's/^deb /deb-src /' || true)
   if [ -n "$lines" ]; then
     printf '%s\n' "$lines" | $sudo tee "$list.list" >/dev/null
     made=1
@@ -120,19 +125,27 @@ if [ ! -f "$prefix/lib/libgtest.a" ]; then
   cmake --install "$third/build-googletest" >/dev/null
 fi
 
+# --- nlohmann-json ---------------------------------------------------------------------
+# Header-only: the host's headers and package files, copied beside the other libraries so
+# that the cross-build includes them alone, not the host's /usr/include.
+if [ ! -d "$prefix/share/cmake/nlohmann_json" ]; then
+  mkdir -p "$prefix/share/cmake"
+  cp -r /usr/include/nlohmann "$prefix/include/"
+  cp -r /usr/share/cmake/nlohmann_json "$prefix/share/cmake/"
+fi
+
 # --- the program and its tests --------------------------------------------------------
 launcher=()
 if command -v ccache >/dev/null; then
   export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
-# Header-only libraries are the host's: the same headers serve both builds.
 cmake -S "$root" -B "$out" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_FIND_ROOT_PATH="$prefix;/usr/$host" \
   -DPNG_LIBRARY="$prefix/lib/libpng16.a" -DPNG_PNG_INCLUDE_DIR="$prefix/include" \
   -DZLIB_LIBRARY="$prefix/lib/libz.a" -DZLIB_INCLUDE_DIR="$prefix/include" \
   -DGTest_DIR="$prefix/lib/cmake/GTest" \
-  -Dnlohmann_json_DIR=/usr/share/cmake/nlohmann_json \
+  -Dnlohmann_json_DIR="$prefix/share/cmake/nlohmann_json" \
   -DSHEETBUILDER_BENCHMARKS=OFF "${launcher[@]}" >/dev/null
 cmake --build "$out" -j "$jobs"
 

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>  // for the ring on the heap
 #include <mutex>
 #include <thread>
 
@@ -138,7 +139,13 @@ class TRasterQueue {
   void WaitUntilConsumed(uint32_t wanted);
   void Run();
 
-  alignas(64) Slot slots_[kCapacity];
+  // Note: the 2 MiB ring lives on the heap: a queue made on a thread's stack would overflow
+  // a 1 MiB one (the main thread's on Windows).
+  struct alignas(64) Ring {
+    Slot slots[kCapacity];
+  };
+  std::unique_ptr<Ring> ring_ = std::make_unique<Ring>();
+  Slot* const slots_ = ring_->slots;
   // Raster thread only (kept across a stop, so a new thread draws where the last one did).
   TRasterExecutor executor_;
   // Main thread only.

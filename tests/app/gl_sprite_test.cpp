@@ -15,14 +15,15 @@
 #include "graphics/system.h"
 #include "pixmap/pixmap.h"
 #include "random/random.h"
+#include "support/environment.h"
 
 namespace {
 
 void NoPause(int) {}
 
 TEST(GLSprite, SpriteStaysInsideItsRingsAndItsCell) {
-  unsetenv("DISPLAY");
-  unsetenv("WAYLAND_DISPLAY");
+  UnsetEnvironment("DISPLAY");
+  UnsetEnvironment("WAYLAND_DISPLAY");
   StartRandom();
   StartGLGraphics();
   StartDraw2D();

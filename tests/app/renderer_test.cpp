@@ -3,7 +3,6 @@
 // Mesa, sheet for sheet.
 #include <gtest/gtest.h>
 
-#include <cstdlib>  // for unsetenv
 #include <string>
 
 #include "app/settings.h"
@@ -17,6 +16,7 @@
 #include "graphics/graphics.h"
 #include "pixmap/pixmap.h"
 #include "random/random.h"
+#include "support/environment.h"
 
 namespace {
 
@@ -35,8 +35,8 @@ uint64_t PixelHash(const Ref<TPixmap>& pixmap) {
 class RendererSheet : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    unsetenv("DISPLAY");
-    unsetenv("WAYLAND_DISPLAY");
+    UnsetEnvironment("DISPLAY");
+    UnsetEnvironment("WAYLAND_DISPLAY");
     StartSheetBuilder(0, nullptr);
   }
   void SetUp() override { saved_pause_ = sprite_boundary_sleep; }

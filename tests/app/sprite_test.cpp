@@ -110,7 +110,7 @@ SpriteLog ReadLog(const TRecordingDriver& recorder) {
 // lines must join, not how the sum is rounded (the pinned sheet checks the bits).
 constexpr float kOnTheRing = 1e-3f;
 float RingPoint(double degrees, float radius) {
-  return static_cast<float>(32 + std::cos(degrees * M_PI / 180) * radius * 32);
+  return static_cast<float>(32 + std::cos(degrees * 3.14159265358979323846 / 180) * radius * 32);
 }
 
 // The four lines of every segment at one step of a pass: line 1 joins the ring points at the

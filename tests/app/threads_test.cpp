@@ -21,14 +21,15 @@
 #include "graphics/graphics.h"
 #include "pixmap/pixmap.h"
 #include "random/random.h"
+#include "support/environment.h"
 
 namespace {
 
 class ThreadedSheets : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    unsetenv("DISPLAY");
-    unsetenv("WAYLAND_DISPLAY");
+    UnsetEnvironment("DISPLAY");
+    UnsetEnvironment("WAYLAND_DISPLAY");
     StartSheetBuilder(0, nullptr);
   }
   void SetUp() override { SelectGraphicsDriver(SoftVex2DDriver(), GRAPHICS_BACKBUFFER); }

@@ -2,18 +2,18 @@
 // resource table, and image fonts over fonts from the loader chain.
 #include <gtest/gtest.h>
 
-#include <cstdlib>  // for unsetenv
 #include <set>
 #include <string>
 
 #include "draw2d/draw2d.h"
 #include "draw2d/font.h"
 #include "draw2d/resources/resources.h"
+#include "support/environment.h"
 
 namespace {
 
 const uint8_t* FontBytes() {
-  unsetenv("DISPLAY");  // the graphics module may start SDL: never on a real display
+  UnsetEnvironment("DISPLAY");  // the graphics module may start SDL: never on a real display
   StartDraw2D();
   const TResource* font = FindResource(u"corvanefont.bin");
   EXPECT_NE(font, nullptr);

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>  // for unsetenv
 
 #include "draw2d/draw2d.h"
 #include "draw2d/font.h"
@@ -13,6 +12,7 @@
 #include "graphics/graphics.h"
 #include "graphics/input.h"
 #include "graphics/system.h"
+#include "support/environment.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ TRecordingDriver& Recorder() {
 class FrontEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    unsetenv("DISPLAY");  // the graphics module may start SDL: never on a real display
+    UnsetEnvironment("DISPLAY");  // the graphics module may start SDL: never on a real display
     StartDraw2D();
     SelectGraphicsDriver(&Recorder(), 2);
     context = OpenGraphics(kWidth, kHeight, 0, 0, 0);

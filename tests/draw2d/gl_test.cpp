@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>    // for std::nanf, std::isnan
-#include <cstdlib>  // for unsetenv
 #include <string>
 
 #include "draw2d/clean_state.h"
@@ -15,6 +14,7 @@
 #include "draw2d/gl/glvex2d.h"
 #include "draw2d/resources/resources.h"
 #include "graphics/graphics.h"
+#include "support/environment.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ constexpr uint32_t kWhite = 0xFFFFFFFFu;
 
 // Declared before every other GL test, so that it makes the module's first start.
 TEST(GLStart, SelectsTheGLDriverWithDefaultFlagsTwo) {
-  unsetenv("DISPLAY");
+  UnsetEnvironment("DISPLAY");
   StartGLVex2D();
   ASSERT_NE(GLVex2DDriver(), nullptr);
   EXPECT_EQ(CurrentGraphicsDriver(), GLVex2DDriver());
@@ -36,7 +36,7 @@ TEST(GLStart, SelectsTheGLDriverWithDefaultFlagsTwo) {
 class GLDriver : public ::testing::Test {
  protected:
   void SetUp() override {
-    unsetenv("DISPLAY");  // always the off-screen context, display or not
+    UnsetEnvironment("DISPLAY");  // always the off-screen context, display or not
     StartGLVex2D();
     ASSERT_NE(GLVex2DDriver(), nullptr);
     // Selecting the driver bumps the generation, so frames made by other tests' drivers

@@ -11,6 +11,7 @@
 #include "draw2d/soft/rasterpool.h"
 #include "draw2d/soft/softvex2d.h"
 #include "graphics/graphics.h"
+#include "support/environment.h"
 
 namespace {
 
@@ -19,8 +20,8 @@ constexpr int kSide = 96;
 // A seeded mess of viewports (overlapping, nested, disjoint, the whole window), wide
 // lines running off their viewport, blended rectangles and clears, read back.
 Ref<TPixmap> Mess(int threads, unsigned seed) {
-  unsetenv("DISPLAY");
-  unsetenv("WAYLAND_DISPLAY");
+  UnsetEnvironment("DISPLAY");
+  UnsetEnvironment("WAYLAND_DISPLAY");
   StartSoftVex2D();
   SelectGraphicsDriver(SoftVex2DDriver(), GRAPHICS_BACKBUFFER);
   SetSoftVex2DThreads(threads);

@@ -8,7 +8,6 @@
 #include <algorithm>  // for std::clamp
 #include <chrono>
 #include <cmath>
-#include <cstdlib>  // for unsetenv
 #include <functional>
 #include <random>
 #include <string>
@@ -22,6 +21,7 @@
 #include "draw2d/soft/rasterqueue.h"
 #include "draw2d/soft/softvex2d.h"
 #include "graphics/graphics.h"
+#include "support/environment.h"
 
 namespace {
 
@@ -91,7 +91,7 @@ void ExpectSamePixels(const std::function<void()>& draw, int allowed = 0) {
 class SoftDriver : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    unsetenv("DISPLAY");  // always the off-screen window, display or not
+    UnsetEnvironment("DISPLAY");  // always the off-screen window, display or not
     StartGLVex2D();
     StartSoftVex2D();
     ASSERT_NE(GLVex2DDriver(), nullptr);
@@ -115,7 +115,7 @@ class SoftDriver : public ::testing::Test {
 };
 
 TEST(SoftStart, IsTheDriverInForceAfterTheGLOne) {
-  unsetenv("DISPLAY");
+  UnsetEnvironment("DISPLAY");
   StartGLVex2D();
   StartSoftVex2D();
   ASSERT_NE(SoftVex2DDriver(), nullptr);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <vector>
 
 #include "runtime/runtime.h"
@@ -40,7 +42,13 @@ TEST(Runtime, DefaultTitleAndExecutable) {
   char* argv[] = {arg0};
   StartRuntime(1, argv);
   EXPECT_EQ(AppTitle(), u"Corvane Application");
-  EXPECT_FALSE(AppFile().empty());
+  // The running program's own file, whatever argv[0] says, and the folder it is in.
+  const std::string file = TextToUtf8(AppFile());
+  EXPECT_NE(file.find("test_runtime"), std::string::npos) << file;
+  EXPECT_EQ(TextToUtf8(AppDir()), file.substr(0, TextToUtf8(AppDir()).size()));
+  EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::path(
+      std::u8string(file.begin(), file.end()))))
+      << file;
   ASSERT_EQ(AppArgs().size(), 1u);
   EXPECT_EQ(AppArgs()[0], u"runtime_test");
 }

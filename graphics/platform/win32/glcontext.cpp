@@ -189,6 +189,12 @@ LRESULT HandleMessage(GLContextRecord* record, HWND window, UINT message, WPARAM
 }
 
 LRESULT CALLBACK GraphicsWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_GETMINMAXINFO) {
+    // Note: a captioned window is kept at least as wide as its title bar's buttons (over
+    // 100 pixels); a sheet may be narrower, and the client area must be the sheet's size.
+    reinterpret_cast<MINMAXINFO*>(lparam)->ptMinTrackSize = POINT{1, 1};
+    return 0;
+  }
   GLContextRecord* record = GLContextForWindow(window);
   if (!record) return DefWindowProcW(window, message, wparam, lparam);
   // Note: a hook run by the translation may close the window; the record stays readable

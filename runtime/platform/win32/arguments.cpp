@@ -30,3 +30,17 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
   LocalFree(wide);
   return arguments;
 }
+
+std::string ExecutableFile() {
+  // Note: the path may be longer than MAX_PATH; the buffer grows until it fits.
+  std::wstring file(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, file.data(), static_cast<DWORD>(file.size()));
+    if (length == 0) return std::string();
+    if (length < file.size()) {
+      file.resize(length);
+      return Utf8Of(file.c_str());
+    }
+    file.resize(file.size() * 2);
+  }
+}
