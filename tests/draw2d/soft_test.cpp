@@ -222,6 +222,15 @@ TEST_F(SoftDriver, ShapesReachingPastTheWindowAreClippedToIt) {
       4);
 }
 
+TEST_F(SoftDriver, TiesOfTheSubpixelSnapRoundToEvenInAPowerOfTwoWindow) {
+  // Polygon corners exactly half a step between two 1/256 positions.
+  ExpectSamePixels([] {
+    DrawRect(10.501953125f, 10.501953125f, 10, 10);
+    DrawRect(40.498046875f, 30.501953125f, 10.00390625f, 9.99609375f);
+    DrawPoly({100.501953125f, 100.498046875f, 130.001953125f, 100.5f, 120.5f, 120.501953125f});
+  });
+}
+
 // --- colour and blending
 
 TEST_F(SoftDriver, EveryBlendModeBlendsLikeTheGL) {
