@@ -26,6 +26,7 @@
 #include "draw2d/image.h"
 #include "draw2d/soft/softvex2d.h"
 #include "graphics/graphics.h"
+#include "runtime/object.h"  // for TRuntimeError
 
 namespace {
 
@@ -471,6 +472,160 @@ TEST_F(TwoDrivers, ExtremeViewportsAndEmptyResolutionsClipAlike) {
                                    << " over " << c.vres_width << " x " << c.vres_height << "\n"
                                    << difference.first;
   }
+}
+
+// --- hostile values
+
+// Seeded random calls of every drawing and state function with values a careful caller
+// never passes.
+class THostileCaller {
+ public:
+  explicit THostileCaller(uint32_t seed) : random_(seed) {}
+
+  // Any call, state included.
+  void AnyCall() {
+    switch (Int(0, 11)) {
+      case 0: SetViewport(AnyInt(), AnyInt(), AnyInt(), AnyInt()); break;
+      case 1: SetVirtualResolution(AnyReal(), AnyReal()); break;
+      case 2: SetRotationScale(AnyReal(), AnyReal(), AnyReal()); break;
+      case 3: SetHandle(AnyReal(), AnyReal()); break;
+      case 4: SetOrigin(AnyReal(), AnyReal()); break;
+      case 5: SetLineWidth(AnyReal()); break;
+      case 6: SetColor(AnyInt(), AnyInt(), AnyInt()); break;
+      case 7: SetAlpha(AnyReal()); break;
+      case 8: SetBlend(Int(0, 1) ? AnyInt() : Int(0, 6)); break;
+      case 9:
+        SetClsColor(AnyInt(), AnyInt(), AnyInt());
+        Cls();
+        break;
+      case 10: {
+        // A grab of a size that fits memory is made; a size that does not is refused.
+        const int width = Int(0, 1) ? AnyInt() : Int(0, 40);
+        const int height = Int(0, 1) ? AnyInt() : Int(0, 40);
+        try {
+          const Ref<TPixmap> grabbed = GrabPixmap(AnyInt(), AnyInt(), width, height);
+          EXPECT_EQ(grabbed->width, width);
+        } catch (const TRuntimeError&) {
+          // Refused: a negative size, or more memory than a pixmap may take.
+        }
+        break;
+      }
+      default: Drawing(); break;
+    }
+  }
+
+  // A drawing call: it may change only pixels inside the viewport.
+  void Drawing() {
+    switch (Int(0, 9)) {
+      case 0: Plot(AnyReal(), AnyReal()); break;
+      case 1: DrawRect(AnyReal(), AnyReal(), AnyReal(), AnyReal()); break;
+      case 2: DrawLine(AnyReal(), AnyReal(), AnyReal(), AnyReal(), Int(0, 1)); break;
+      case 3:
+        // Note: an oval has as many corners as its radii span pixels, so its sizes stay
+        // countable (or are not numbers at all).
+        DrawOval(AnyReal(), AnyReal(), OvalSize(), OvalSize());
+        break;
+      case 4: {
+        std::vector<float> points(static_cast<size_t>(Int(0, 14)));
+        for (float& v : points) v = AnyReal();
+        DrawPoly(points);
+        break;
+      }
+      case 5: DrawText(u"Hostile", AnyReal(), AnyReal()); break;
+      case 6: DrawImage(ImageOf(Int(0, 2)), AnyReal(), AnyReal()); break;
+      case 7: DrawImageRect(ImageOf(Int(0, 2)), AnyReal(), AnyReal(), AnyReal(), AnyReal()); break;
+      case 8: {
+        static const Ref<TPixmap> picture = TestPicture(9, 6, 7);
+        DrawPixmap(picture, AnyInt(), AnyInt());
+        break;
+      }
+      default: {
+        // Millions of pixels of extent.
+        const float far = Real(1e6f, 1e9f);
+        DrawPoly({-far, Real(-50, 50), far, Real(-50, 120), Real(-far, far), far});
+        break;
+      }
+    }
+  }
+
+ private:
+  int Int(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random_); }
+  float Real(float low, float high) {
+    return std::uniform_real_distribution<float>(low, high)(random_);
+  }
+  int AnyInt() {
+    static const int kValues[] = {INT_MIN, INT_MIN + 1, INT_MAX, INT_MAX - 1, 0, -1, 1,
+                                  -65536, 65536, 1 << 30, -(1 << 30), 2147483520};
+    return Int(0, 2) ? kValues[Int(0, 11)] : Int(-300, 300);
+  }
+  float AnyReal() {
+    const float kValues[] = {0.0f, -0.0f, 0.5f, -0.5f, FLT_MAX, -FLT_MAX,
+                             std::numeric_limits<float>::infinity(),
+                             -std::numeric_limits<float>::infinity(),
+                             std::numeric_limits<float>::quiet_NaN(), FLT_MIN, 1e-40f,
+                             4194304.5f, -4194305.0f, 3e9f, -3e9f, 1e7f, 16777217.0f};
+    return Int(0, 2) ? kValues[Int(0, 16)] : Real(-300, 300);
+  }
+  float OvalSize() {
+    return Int(0, 3) ? AnyReal() * 0 + Real(-1e5f, 1e5f)
+                     : std::numeric_limits<float>::quiet_NaN();
+  }
+
+  std::mt19937 random_;
+};
+
+// Hostile values on one driver: any calls, then drawing calls inside a viewport, which
+// must leave every pixel outside it as it was; then the driver still draws as it should.
+void SurvivesHostileValues(TVex2DDriver* driver, uint32_t seed) {
+  SCOPED_TRACE(std::string(driver == GLVex2DDriver() ? "GL" : "software") + " driver, seed " +
+               std::to_string(seed));
+  THostileCaller caller(seed);
+  Render(driver, [&] {
+    for (int n = 0; n < 400; ++n) caller.AnyCall();
+  });
+  const Ref<TPixmap> screen = Render(driver, [&] {
+    SetClsColor(1, 2, 3);
+    Cls();
+    for (int n = 0; n < 400; ++n) {
+      SetViewport(30, 20, 25, 15);
+      SetOrigin(0, 0);
+      SetHandle(0, 0);
+      SetRotationScale(0, 1, 1);
+      SetLineWidth(1);
+      SetBlend(n % 6);
+      SetColor(255, 255, 255);
+      SetAlpha(1);
+      if (n % 3 == 0) SetRotationScale(37, 1.5f, 0.5f);
+      if (n % 5 == 0) SetLineWidth(1e30f);
+      caller.Drawing();
+    }
+  });
+  int changed_outside = 0;
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) {
+      const bool inside = x >= 30 && x < 55 && y >= 20 && y < 35;
+      if (!inside) changed_outside += screen->ReadPixel(x, y) != 0xFF010203u;
+    }
+  }
+  EXPECT_EQ(changed_outside, 0);
+  const Ref<TPixmap> after = Render(driver, [] { DrawRect(2, 3, 4, 5); });
+  EXPECT_EQ(after->ReadPixel(2, 3), 0xFFFFFFFFu);
+  EXPECT_EQ(after->ReadPixel(5, 7), 0xFFFFFFFFu);
+  EXPECT_EQ(after->ReadPixel(6, 7), 0xFF000000u);
+}
+
+TEST(HostileValues, DrawClippedOnTheSoftwareDriver) {
+  unsetenv("DISPLAY");
+  StartGLVex2D();
+  StartSoftVex2D();
+  ASSERT_NE(ContextOf(SoftVex2DDriver()), nullptr);
+  for (uint32_t seed = 1; seed <= 8; ++seed) SurvivesHostileValues(SoftVex2DDriver(), seed);
+}
+
+TEST(HostileValues, DrawClippedOnTheGLDriver) {
+  if (!HaveGL()) GTEST_SKIP() << "no OpenGL context could be made";
+  // Note: fewer seeds than on the software driver; a GL fills huge primitives slowly.
+  for (uint32_t seed = 1; seed <= 3; ++seed) SurvivesHostileValues(GLVex2DDriver(), seed);
 }
 
 // --- the randomized comparison
