@@ -303,6 +303,13 @@ bool LineShape(float v1x, float v1y, float v2x, float v2y, int width, TLineShape
   float x2diff = v2x - Floor(v2x) - 0.5f;
   float y2diff = v2y - Floor(v2y) - 0.5f;
 
+  // A segment that starts and ends inside the diamond of one pixel never leaves it and
+  // draws nothing.
+  if (Floor(v1x) == Floor(v2x) && Floor(v1y) == Floor(v2y) &&
+      std::fabs(x1diff) + std::fabs(y1diff) < 0.5f &&
+      std::fabs(x2diff) + std::fabs(y2diff) < 0.5f) {
+    return false;
+  }
   if (std::fabs(dx) >= std::fabs(dy)) {
     shape.x_major = true;
     const float dydx = dy / dx;
