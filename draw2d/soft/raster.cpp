@@ -618,14 +618,18 @@ void ForEachPiece(const TRasterSurface& surface, const float xy[6], Draw&& draw)
   }
 }
 
-// Cuts a segment to the guard frame, keeping its direction; false when no part of it is
-// inside or an end is not a finite number.
-bool CutSegment(const TRasterSurface& surface, float& x0, float& y0, float& x1, float& y1) {
+// Cuts a segment to the guard frame (or to the surface's bounds widened by `margin`),
+// keeping its direction; false when no part of it is inside or an end is not a finite
+// number.
+bool CutSegment(const TRasterSurface& surface, float& x0, float& y0, float& x1, float& y1,
+                double margin = kGuard) {
   if (!std::isfinite(x0) || !std::isfinite(y0) || !std::isfinite(x1) || !std::isfinite(y1)) {
     return false;
   }
   double frame[4];
   GuardFrame(surface, frame);
+  for (int k = 0; k < 2; ++k) frame[k] += kGuard - margin;
+  for (int k = 2; k < 4; ++k) frame[k] -= kGuard - margin;
   const double dx = double{x1} - x0, dy = double{y1} - y0;
   double enter = 0, leave = 1;
   // p t <= q for each side, t along the segment.
@@ -838,6 +842,14 @@ void RasterLine(const TRasterSurface& surface, const TRasterClip& given,
   if (clip.x0 >= clip.x1 || clip.y0 >= clip.y1) return;
   if (!InRange(x0) || !InRange(y0) || !InRange(x1) || !InRange(y1)) {
     if (!CutSegment(surface, x0, y0, x1, y1)) return;
+  }
+  // A segment that leaves the window is cut at its edge, as a GL clips it to the view
+  // volume: its new end decides its last pixel there.
+  const float right = static_cast<float>(surface.width);
+  const float bottom = static_cast<float>(surface.height);
+  if (!(x0 >= 0 && x0 <= right && x1 >= 0 && x1 <= right && y0 >= 0 && y0 <= bottom &&
+        y1 >= 0 && y1 <= bottom)) {
+    if (!CutSegment(surface, x0, y0, x1, y1, 0.0)) return;
   }
   width = std::clamp(width, 1, 255);
   const TFlatBlend flat = FlatBlend(paint);
