@@ -300,7 +300,8 @@ class TGLVex2DDriver : public TVex2DDriver {
     // GL reads bottom row first; callers get row 0 on top. Note: the rows are swapped in
     // place through one row of scratch, so a grab needs the memory of one image, not two.
     std::vector<uint8_t> row(static_cast<std::size_t>(read->pitch));
-    for (int top = 0, bottom = height - 1; top < bottom; ++top, --bottom) {
+    // Note: a grab zero pixels wide has no rows to swap (and no memory to swap them in).
+    for (int top = 0, bottom = height - 1; read->pitch > 0 && top < bottom; ++top, --bottom) {
       uint8_t* upper = read->PixelPtr(0, top);
       uint8_t* lower = read->PixelPtr(0, bottom);
       std::memcpy(row.data(), upper, row.size());
