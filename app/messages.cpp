@@ -13,7 +13,16 @@ constexpr char16_t kShownForControl = u'?';
 
 bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 
+// Module state.
+bool quiet_messages = false;
+
 }  // namespace
+
+void SetQuietMessages(bool quiet) { quiet_messages = quiet; }
+
+void ReportNote(const std::string& line) {
+  if (!quiet_messages) ReportLine(line);
+}
 
 void ReportLine(const std::string& line) {
   std::fputs((line + "\n").c_str(), stderr);

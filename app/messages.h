@@ -1,6 +1,6 @@
 // Messages to the user: the program's few lines on stderr, one line each, in UTF-8. A value
 // quoted in a message (a file name, a setting as written) is cut to a readable length.
-// Depends on the runtime's texts. Keeps no state.
+// Depends on the runtime's texts. State: whether the user asked for quiet (errors only).
 #pragma once
 
 #include <cstddef>
@@ -14,6 +14,11 @@ constexpr std::size_t kLongestQuotedValue = 80;
 
 // One line of text on stderr (UTF-8), for the program's few messages to the user.
 void ReportLine(const std::string& line);
+// A line that tells rather than reports a failure (the files written without a display, a
+// setting mended, a copy skipped): on stderr like ReportLine, unless the run is quiet.
+void ReportNote(const std::string& line);
+// Quiet (-q): from now on notes are not shown, only failures.
+void SetQuietMessages(bool quiet);
 // A value as the user sees it in a message: in double quotes, UTF-8, at most
 // kLongestQuotedValue characters, control characters shown as "?" so the line stays one.
 std::string QuotedName(const String& name);

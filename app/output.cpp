@@ -27,6 +27,7 @@ constexpr long long kGiB = 1LL << 30;
 
 // Module state.
 std::vector<String> written_files;
+std::vector<TWrittenFile> all_written_files;
 int written_sprite_files = 0;
 String file_in_progress;
 
@@ -67,7 +68,10 @@ bool SavePng(const Ref<TPixmap>& pixmap, const String& name) {
   }
   const int open_error = errno;
   file_in_progress.clear();
-  if (saved) return true;
+  if (saved) {
+    all_written_files.push_back({name, pixmap->width, pixmap->height});
+    return true;
+  }
   // Note: the writer reports only success or failure; a failed open leaves its errno behind,
   // anything else is the encoder's own failure.
   const std::string reason =
@@ -100,6 +104,7 @@ bool SaveAtlas(const Ref<TPixmap>& image, const String& image_name, const String
     return false;
   }
   written_files.push_back(name);
+  all_written_files.push_back({name, 0, 0});
   return true;
 }
 
@@ -133,7 +138,7 @@ bool SaveShrunk(const Ref<TPixmap>& sheet, int divisor, const String& suffix,
     if (atlas_format != AtlasFormat::None) {
       skipped += " and " + QuotedName(AtlasNameFor(output_name + suffix));
     }
-    ReportLine("Skipped " + skipped + ": the sheet is too small to shrink by " +
+    ReportNote("Skipped " + skipped + ": the sheet is too small to shrink by " +
                std::to_string(divisor) + " (" + std::to_string(sheet->width) + " x " +
                std::to_string(sheet->height) + ")");
     return true;  // a deliberate skip, not a failure
@@ -218,6 +223,7 @@ Ref<TPixmap> EnlargeSheet(const Ref<TPixmap>& sheet, int factor) {
 
 int SaveSheetFiles(const Ref<TPixmap>& sheet) {
   written_files.clear();
+  all_written_files.clear();
   written_sprite_files = 0;
   const SheetGrid grid = GridOfSheet(sheet->width, sheet->height, sprite_width, sprite_height);
   bool all_written = true;
@@ -243,6 +249,7 @@ int SaveSheetFiles(const Ref<TPixmap>& sheet) {
 
 int WriteSheetOutput() {
   written_files.clear();
+  all_written_files.clear();
   written_sprite_files = 0;
   Ref<TPixmap> sheet;
   const std::string size = std::to_string(sheet_width) + " x " + std::to_string(sheet_height);
@@ -265,6 +272,8 @@ int WriteSheetOutput() {
 }
 
 const std::vector<String>& WrittenSheetFiles() { return written_files; }
+
+const std::vector<TWrittenFile>& WrittenFiles() { return all_written_files; }
 
 int WrittenSpriteFileCount() { return written_sprite_files; }
 

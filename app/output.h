@@ -38,6 +38,15 @@ Ref<TPixmap> EnlargeSheet(const Ref<TPixmap>& sheet, int factor);
 // Sheet files and atlases written by the last WriteSheetOutput or SaveSheetFiles, in the
 // order written (the single-sprite files are only counted).
 const std::vector<String>& WrittenSheetFiles();
+// One file written: its name and, for a PNG, its size in pixels (0 x 0 for an atlas).
+struct TWrittenFile {
+  String name;
+  int width = 0;
+  int height = 0;
+};
+// Every file written by the last WriteSheetOutput or SaveSheetFiles, sprite files included,
+// in the order written.
+const std::vector<TWrittenFile>& WrittenFiles();
 // Single-sprite files written by the last WriteSheetOutput or SaveSheetFiles.
 int WrittenSpriteFileCount();
 // The file whose save is in progress (empty between saves).

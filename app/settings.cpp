@@ -4,14 +4,21 @@
 // State: the pair table and the configured values, all declared in settings.h.
 #include "app/settings.h"
 
+#include <algorithm>  // for std::min
 #include <cstdint>
-#include <initializer_list>
-#include <string>  // for std::to_string
+#include <cstdio>     // for reading standard input
+#include <cstring>    // for std::memcpy
+#include <string>     // for std::to_string
 
 #include "app/messages.h"  // for QuotedName: a value as written, in a refusal
 #include "runtime/text.h"
+#include "stream/bank.h"  // standard input is read into memory, then line by line
 #include "stream/console.h"
 #include "stream/stream.h"
+
+#ifndef SHEETBUILDER_VERSION
+#define SHEETBUILDER_VERSION "unknown"
+#endif
 
 namespace {
 
@@ -68,29 +75,122 @@ int FindSetting(const String* keys) {
   return found;
 }
 
+// The lookup keys of a setting, free slots filled with kFreeSlot.
+void KeysOf(TSettingId id, String (&keys)[kKeySlots]) {
+  const std::vector<String>& aliases = SettingInfo(id).aliases;
+  for (int k = 0; k < kKeySlots; ++k) {
+    keys[k] = k < static_cast<int>(aliases.size()) ? aliases[k] : kFreeSlot;
+  }
+}
+
+int FindSetting(TSettingId id) {
+  String keys[kKeySlots];
+  KeysOf(id, keys);
+  return FindSetting(keys);
+}
+
+// The value text of the last line setting it; the default when none does.
+String StringSetting(TSettingId id, const String& defaultValue) {
+  const int found = FindSetting(id);
+  return found ? setting_values[found] : defaultValue;
+}
+
 // The number a setting gives, none when no line sets it. A number whose digits need more
 // than 32 bits is refused, naming the setting and the value as written, instead of wrapping
 // round to some other number.
-std::optional<int> FoundNumber(const char* name, std::initializer_list<String> aliases) {
-  String keys[kKeySlots];
-  std::size_t k = 0;
-  for (const String& alias : aliases) keys[k++] = alias;
-  for (; k < kKeySlots; ++k) keys[k] = kFreeSlot;
-  const int found = FindSetting(keys);
+std::optional<int> FoundNumber(TSettingId id) {
+  const int found = FindSetting(id);
   if (!found) return std::nullopt;
   bool fits = true;
   const int value = ParseIntFitting(setting_values[found], fits);
   if (!fits) {
-    throw TSettingsError(std::string(name) + " must fit in 32 bits (got " +
+    throw TSettingsError(std::string(SettingInfo(id).name) + " must fit in 32 bits (got " +
                          QuotedName(setting_values[found]) + ")");
   }
   return value;
 }
 
 // FoundNumber, or the default when no line sets it.
-int NumberSetting(const char* name, int defaultValue, std::initializer_list<String> aliases) {
-  return FoundNumber(name, aliases).value_or(defaultValue);
+int NumberSetting(TSettingId id, int defaultValue) {
+  return FoundNumber(id).value_or(defaultValue);
 }
+
+// Stores one line that contains "=" as the next pair, growing the table when the command
+// line adds pairs beyond the file's.
+void StorePair(const String& line) {
+  ++setting_count;
+  if (static_cast<int>(setting_keys.size()) <= setting_count) {
+    setting_keys.resize(setting_count + 1);
+    setting_values.resize(setting_count + 1);
+  }
+  setting_keys[setting_count] = StoredKey(SplitField(line, u"=", 1));
+  setting_values[setting_count] = Trim(SplitField(line, u"=", 2));
+}
+
+// Reads pairs from a settings file's stream until its end or the pair limit.
+void LoadSettingsFrom(const Ref<TStream>& stream) {
+  for (bool first = true;; first = false) {
+    const int64_t before = StreamPos(stream);
+    String line = StreamReadLine(stream);
+    // Note: a byte-order mark at the very start would otherwise join the first key.
+    if (first && line.rfind(kByteOrderMark, 0) == 0) line.erase(0, kByteOrderMark.size());
+    if (line.find(u'=') != String::npos) StorePair(line);
+    // The end test follows the line, so a last line without a line end still counts.
+    // Note: a file whose size the system does not report (a /proc file), one that shrank
+    // while we read, or a read error never reaches the end by position; a line that read
+    // nothing means nothing more can be read, and reading on would never stop.
+    if (setting_count >= kPairLimit || StreamEof(stream) || StreamPos(stream) == before) break;
+  }
+}
+
+// Standard input, read to its end, as a stream the settings reader can read lines from.
+Ref<TStream> StandardInputStream() {
+  Ref<TBank> bank = TBank::Create(0);
+  char buffer[4096];
+  for (size_t got; (got = std::fread(buffer, 1, sizeof(buffer), stdin)) > 0;) {
+    const int64_t at = bank->Size();
+    bank->Resize(at + static_cast<int64_t>(got));
+    std::memcpy(bank->Lock() + at, buffer, got);
+  }
+  if (std::ferror(stdin)) throw TSettingsError("Could not read the settings from standard input");
+  return TBankStream::Create(bank);
+}
+
+// The file named with -s: it must be there and readable, unlike the default settings.ini.
+Ref<TStream> NamedSettingsFile(const String& file) {
+  const int type = GetFileType(file);
+  std::string reason;
+  if (type == FILETYPE_DIR) {
+    reason = "it is a folder";
+  } else if (type != FILETYPE_FILE) {
+    reason = "no such file";
+  } else if (Ref<TStream> stream = OpenFileForReading(file)) {
+    return stream;
+  } else {
+    reason = "it cannot be opened for reading";
+  }
+  throw TSettingsError("Could not read the settings file " + QuotedName(file) + ": " + reason);
+}
+
+// Optimal string alignment distance: edits, a swap of two neighbours counting as one.
+int EditDistance(const String& a, const String& b) {
+  std::vector<std::vector<int>> d(a.size() + 1, std::vector<int>(b.size() + 1));
+  for (size_t i = 0; i <= a.size(); ++i) d[i][0] = static_cast<int>(i);
+  for (size_t j = 0; j <= b.size(); ++j) d[0][j] = static_cast<int>(j);
+  for (size_t i = 1; i <= a.size(); ++i) {
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const int cost = a[i - 1] == b[j - 1] ? 0 : 1;
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+// Pairs stored from the file; those after them came from the command line.
+int file_pair_count = 0;
 
 void RequireAtLeastOne(const char* name, int value) {
   if (value < 1) {
@@ -119,6 +219,7 @@ std::vector<std::string> setting_notes;
 
 void LoadSettings() {
   setting_count = 0;
+  file_pair_count = 0;
   if (static_cast<int>(setting_keys.size()) < kTableSize) setting_keys.resize(kTableSize);
   if (static_cast<int>(setting_values.size()) < kTableSize) setting_values.resize(kTableSize);
   if (GetFileType(kSettingsFile) != FILETYPE_FILE) return;
@@ -129,23 +230,9 @@ void LoadSettings() {
   if (!stream) {
     throw TSettingsError("settings.ini exists but cannot be opened for reading");
   }
-  for (bool first = true;; first = false) {
-    const int64_t before = StreamPos(stream);
-    String line = StreamReadLine(stream);
-    // Note: a byte-order mark at the very start would otherwise join the first key.
-    if (first && line.rfind(kByteOrderMark, 0) == 0) line.erase(0, kByteOrderMark.size());
-    if (line.find(u'=') != String::npos) {
-      ++setting_count;
-      setting_keys[setting_count] = StoredKey(SplitField(line, u"=", 1));
-      setting_values[setting_count] = Trim(SplitField(line, u"=", 2));
-    }
-    // The end test follows the line, so a last line without a line end still counts.
-    // Note: a file whose size the system does not report (a /proc file), one that shrank
-    // while we read, or a read error never reaches the end by position; a line that read
-    // nothing means nothing more can be read, and reading on would never stop.
-    if (setting_count >= kPairLimit || StreamEof(stream) || StreamPos(stream) == before) break;
-  }
+  LoadSettingsFrom(stream);
   CloseFileStream(stream);
+  file_pair_count = setting_count;
 }
 
 // The value of the last line matching any alias, as an integer; the default when none does.
@@ -241,10 +328,146 @@ String CleanOutputName(const String& name) {
   return out;
 }
 
-void ReadSheetSettings() {
+const std::vector<TSettingInfo>& SettingTable() {
+  // Note: built on first use, not by a global constructor.
+  static const std::vector<TSettingInfo> table = {
+      {TSettingId::SheetWidth, "Sheet Width", "sheet width", {u"Screen Width", u"Sheet Width"},
+       "512", "width of the window and of the sheet, in pixels"},
+      {TSettingId::SheetHeight, "Sheet Height", "sheet height",
+       {u"Screen Height", u"Sheet Height"}, "512", "height of the window and of the sheet"},
+      {TSettingId::SpriteWidth, "Sprite Width", "sprite width",
+       {u"Sprite Size", u"Size", u"Sprite Width", u"Width"}, "64",
+       "width of a cell (Size and Sprite Size set width and height)"},
+      {TSettingId::SpriteHeight, "Sprite Height", "sprite height",
+       {u"Sprite Size", u"Size", u"Sprite Height", u"Height"}, "64", "height of a cell"},
+      {TSettingId::Scaling, "Make", "scaling", {u"Rescale", u"Make"}, "None",
+       "Grow (or Larger, Bigger, True): also double and quadruple size; Shrink (or Smaller): "
+       "also half and quarter size"},
+      {TSettingId::OutputName, "Output", "output name", {u"Filename", u"Save As", u"Output"},
+       "Out", "base name of the PNG files"},
+      {TSettingId::Seed, "Seed", "seed", {u"Seed", u"Random Seed"}, "the clock",
+       "start of the random sequence: the same seed gives the same sheet"},
+      {TSettingId::Atlas, "Atlas", "atlas", {u"Atlas", u"Atlas File"}, "None",
+       "JSON (or True): also write an atlas beside every sheet PNG"},
+      {TSettingId::Split, "Split", "split", {u"Split", u"Sprite Files"}, "False",
+       "True: also write every sprite as a PNG file of its own"},
+      {TSettingId::Renderer, "Renderer", "renderer", {u"Renderer"}, "Software",
+       "OpenGL: draw with the machine's OpenGL; anything else: the software renderer"},
+  };
+  return table;
+}
+
+const TSettingInfo& SettingInfo(TSettingId id) {
+  return SettingTable()[static_cast<std::size_t>(id)];
+}
+
+String SettingsFileName(const TSettingsSource& source) {
+  if (!source.file) return kSettingsFile;
+  return *source.file == u"-" ? String(u"standard input") : *source.file;
+}
+
+bool IsSettingKey(const String& key) {
+  const String wanted = StoredKey(key);
+  if (wanted == LookupKey(kFreeSlot)) return true;
+  for (const TSettingInfo& setting : SettingTable()) {
+    for (const String& alias : setting.aliases) {
+      if (LookupKey(alias) == wanted) return true;
+    }
+  }
+  return false;
+}
+
+String ClosestSettingKey(const String& key) {
+  const String wanted = StoredKey(key);
+  String closest;
+  int best = 0;
+  for (const TSettingInfo& setting : SettingTable()) {
+    for (const String& alias : setting.aliases) {
+      const int distance = EditDistance(wanted, LookupKey(alias));
+      if (closest.empty() || distance < best) {
+        closest = alias;
+        best = distance;
+      }
+    }
+  }
+  // Close: two edits, or a third of the longer key for long ones ("Spritewidht").
+  const int allowed = std::max<int>(2, static_cast<int>(wanted.size()) / 3);
+  return best <= allowed && best < static_cast<int>(wanted.size()) ? closest : String();
+}
+
+TSettingOrigin SettingOrigin(TSettingId id) {
+  const int found = FindSetting(id);
+  if (found == 0) return TSettingOrigin::Default;
+  return found <= file_pair_count ? TSettingOrigin::File : TSettingOrigin::CommandLine;
+}
+
+std::string SettingsFileText(const TSettingsSource& source) {
+  // Note: a remark must hold no "=", or the reader would take it for a setting.
+  String shown_file = SettingsFileName(source);
+  for (char16_t& c : shown_file) if (c == u'=') c = u'_';
+  const std::string from_file = source.file && *source.file == u"-"
+                                    ? std::string("standard input")
+                                    : QuotedName(shown_file);
+  std::string text = "# Sheet Builder " SHEETBUILDER_VERSION
+                     ": the settings in force; read back with -s, they give the same sheet\n";
+  for (const TSettingInfo& setting : SettingTable()) {
+    switch (SettingOrigin(setting.id)) {
+      case TSettingOrigin::Default: text += "# the default\n"; break;
+      case TSettingOrigin::File: text += "# from " + from_file + "\n"; break;
+      case TSettingOrigin::CommandLine: text += "# from the command line\n"; break;
+    }
+    String value;
+    bool wide = false;  // a character the reader's one byte cannot hold
+    switch (setting.id) {
+      case TSettingId::SheetWidth: value = TextFromUtf8(std::to_string(sheet_width)); break;
+      case TSettingId::SheetHeight: value = TextFromUtf8(std::to_string(sheet_height)); break;
+      case TSettingId::SpriteWidth: value = TextFromUtf8(std::to_string(sprite_width)); break;
+      case TSettingId::SpriteHeight: value = TextFromUtf8(std::to_string(sprite_height)); break;
+      case TSettingId::Scaling:
+        value = scale_mode == SCALE_GROW     ? u"Grow"
+                : scale_mode == SCALE_SHRINK ? u"Shrink"
+                                             : u"None";
+        break;
+      case TSettingId::OutputName:
+        value = output_name;
+        // Note: the reader takes one byte per character; a wider one cannot come back.
+        for (char16_t c : output_name) {
+          if (c > 0xFF) {
+            wide = true;
+            text += "# this name has characters a settings file cannot hold; give it as "
+                    "Output on the command line\n";
+            break;
+          }
+        }
+        break;
+      case TSettingId::Seed:
+        if (!random_seed) {
+          // Note: no value reads back as "the clock"; an empty one would be seed 0.
+          text += "# " + std::string(setting.key) +
+                  " is not set: each run takes it from the clock\n";
+          continue;
+        }
+        value = TextFromUtf8(std::to_string(*random_seed));
+        break;
+      case TSettingId::Atlas: value = atlas_format == AtlasFormat::Json ? u"JSON" : u"None"; break;
+      case TSettingId::Split: value = split_sprites ? u"True" : u"False"; break;
+      case TSettingId::Renderer:
+        value = renderer == TRenderer::OpenGL ? u"OpenGL" : u"Software";
+        break;
+    }
+    text += std::string(setting.key) + " = " +
+            (wide ? TextToUtf8(value) : TextToBytes(value)) + "\n";
+  }
+  return text;
+}
+
+void ReadSheetSettings() { ReadSheetSettings(TSettingsSource{}); }
+
+void ReadSheetSettings(const TSettingsSource& source) {
   setting_keys.assign(kTableSize, String());
   setting_values.assign(kTableSize, String());
   setting_count = 0;
+  file_pair_count = 0;
   sheet_width = kDefaultSheetSize;
   sheet_height = kDefaultSheetSize;
   sprite_width = kDefaultSpriteSize;
@@ -257,16 +480,27 @@ void ReadSheetSettings() {
   split_sprites = false;
   setting_notes.clear();
 
-  LoadSettings();
+  if (!source.file) {
+    LoadSettings();
+  } else {
+    DebugTrace(u"Found ini file");
+    const bool from_stdin = *source.file == u"-";
+    Ref<TStream> stream = from_stdin ? StandardInputStream() : NamedSettingsFile(*source.file);
+    LoadSettingsFrom(stream);
+    if (!from_stdin) CloseFileStream(stream);
+    file_pair_count = setting_count;
+  }
+  // Note: the command line's pairs come after the file's, so they win; the file's pair
+  // limit does not apply to them.
+  for (const String& line : source.lines) {
+    if (line.find(u'=') != String::npos) StorePair(line);
+  }
 
-  sheet_width = NumberSetting("sheet width", kDefaultSheetSize, {u"Screen Width", u"Sheet Width"});
-  sheet_height =
-      NumberSetting("sheet height", kDefaultSheetSize, {u"Screen Height", u"Sheet Height"});
-  sprite_width = NumberSetting("sprite width", kDefaultSpriteSize,
-                               {u"Sprite Size", u"Size", u"Sprite Width", u"Width"});
-  sprite_height = NumberSetting("sprite height", kDefaultSpriteSize,
-                                {u"Sprite Size", u"Size", u"Sprite Height", u"Height"});
-  String scale = TextUpper(SettingString(u"", u"Rescale", u"Make"));
+  sheet_width = NumberSetting(TSettingId::SheetWidth, kDefaultSheetSize);
+  sheet_height = NumberSetting(TSettingId::SheetHeight, kDefaultSheetSize);
+  sprite_width = NumberSetting(TSettingId::SpriteWidth, kDefaultSpriteSize);
+  sprite_height = NumberSetting(TSettingId::SpriteHeight, kDefaultSpriteSize);
+  String scale = TextUpper(StringSetting(TSettingId::Scaling, u""));
   if (scale == u"TRUE" || scale == u"LARGER" || scale == u"BIGGER" || scale == u"GROW") {
     scale_mode = SCALE_GROW;
   } else if (scale == u"SMALLER" || scale == u"SHRINK") {
@@ -274,8 +508,7 @@ void ReadSheetSettings() {
   } else {
     scale_mode = SCALE_NONE;
   }
-  const String written_name =
-      SettingString(kDefaultOutputName, u"Filename", u"Save As", u"Output");
+  const String written_name = StringSetting(TSettingId::OutputName, kDefaultOutputName);
   output_name = CleanOutputName(written_name);
   // Note: an empty name would write hidden files named ".png"; the default takes its place.
   if (output_name.empty()) {
@@ -287,15 +520,16 @@ void ReadSheetSettings() {
         "; the files are named " + QuotedName(kDefaultOutputName));
   }
 
-  random_seed = FoundNumber("seed", {u"Seed", u"Random Seed"});
+  random_seed = FoundNumber(TSettingId::Seed);
   // Note: any other word keeps the default renderer, as an unknown scaling word keeps none.
-  renderer = TextUpper(SettingString(u"", u"Renderer")) == u"OPENGL" ? TRenderer::OpenGL
-                                                                      : TRenderer::Software;
+  renderer = TextUpper(StringSetting(TSettingId::Renderer, u"")) == u"OPENGL"
+                 ? TRenderer::OpenGL
+                 : TRenderer::Software;
 
   // Opt-in files; their words are compared without regard to case, like the scaling word.
-  const String atlas = TextUpper(SettingString(u"", u"Atlas", u"Atlas File"));
+  const String atlas = TextUpper(StringSetting(TSettingId::Atlas, u""));
   atlas_format = atlas == u"JSON" || atlas == u"TRUE" ? AtlasFormat::Json : AtlasFormat::None;
-  split_sprites = TextUpper(SettingString(u"", u"Split", u"Sprite Files")) == u"TRUE";
+  split_sprites = TextUpper(StringSetting(TSettingId::Split, u"")) == u"TRUE";
 
   // Note: a size below 1 would divide by zero in the grid or ask for an empty window.
   RequireAtLeastOne("sheet width", sheet_width);

@@ -53,6 +53,46 @@ class TSettingsError : public std::runtime_error {
   explicit TSettingsError(const std::string& message) : std::runtime_error(message) {}
 };
 
+// Every setting users can write, in the order of the lookups. One table serves the reader,
+// the command line's key check, --help and --print-settings.
+enum class TSettingId {
+  SheetWidth, SheetHeight, SpriteWidth, SpriteHeight, Scaling, OutputName, Seed, Atlas, Split,
+  Renderer
+};
+
+// One setting as users write it.
+struct TSettingInfo {
+  TSettingId id;
+  const char* key;               // the key shown by --help and written by --print-settings
+  const char* name;              // how messages name it
+  std::vector<String> aliases;   // every key that sets it, in lookup order
+  const char* default_text;      // its default, as --help shows it
+  const char* meaning;           // one line for --help
+};
+
+const std::vector<TSettingInfo>& SettingTable();
+const TSettingInfo& SettingInfo(TSettingId id);
+
+// Where the settings come from: a file (none given: "settings.ini" in the current
+// directory, and no such file is fine), or standard input; then `KEY=VALUE` lines from the
+// command line, read by the file's rules after it, so they win over it.
+struct TSettingsSource {
+  std::optional<String> file;  // given with -s; "-" reads standard input
+  std::vector<String> lines;   // command-line settings, in order
+};
+
+// Where the value in force of a setting came from.
+enum class TSettingOrigin { Default, File, CommandLine };
+
+// The name of the settings file the source reads, for messages and remarks.
+String SettingsFileName(const TSettingsSource& source);
+
+// Whether `key` (written as users write it) is a key of some setting; "-1" counts, as it
+// sets every setting in a file.
+bool IsSettingKey(const String& key);
+// The setting key closest to an unknown one (a typo), or empty when none is close.
+String ClosestSettingKey(const String& key);
+
 // Fills the pair table from "settings.ini" in the current directory (nothing when absent).
 void LoadSettings();
 int SettingInt(int defaultValue, const String& key1, const String& key2 = u"-1",
@@ -76,3 +116,13 @@ String CleanOutputName(const String& name);
 // with. Raises TSettingsError (before any window opens) for an unreadable file or an unusable
 // value: a size below 1, or a number whose digits need more than 32 bits.
 void ReadSheetSettings();
+// ReadSheetSettings from the given file (or standard input) and command-line lines. A file
+// given by name that cannot be read raises TSettingsError too.
+void ReadSheetSettings(const TSettingsSource& source);
+// Where the value in force of a setting came from (after ReadSheetSettings).
+TSettingOrigin SettingOrigin(TSettingId id);
+// The settings in force as a settings file (after ReadSheetSettings): one "Key = value" line
+// each, defaults included, each under a remark saying where it came from (the default,
+// the file or standard input `source` read, or the command line). Read back, it gives the
+// same sheet. Bytes as the reader reads them, one per character.
+std::string SettingsFileText(const TSettingsSource& source);

@@ -1,12 +1,20 @@
 // Program flow. Everything happens on the main thread; the only ways out are a key at the
-// end of a sheet, Escape while drawing (inside DrawSprite), and the failures reported here
-// as one line on stderr with status 1.
+// end of a sheet, Escape while drawing (inside DrawSprite), the end of a sheet drawn
+// off-screen, printed settings, and the failures reported here as one line on stderr with
+// status 1. Off-screen on a terminal, a progress line shows how far the sheet has come.
 #include "app/sheetbuilder.h"
 
+#include <unistd.h>  // for isatty: progress is shown on a terminal only
+
+#include <algorithm>  // for std::max
+#include <chrono>
+#include <cstdio>
+#include <filesystem>  // for the output folder and the sizes of the files written
 #include <new>  // for std::bad_alloc
 #include <optional>
 #include <string>
 
+#include "app/commandline.h"
 #include "app/output.h"
 #include "app/settings.h"
 #include "app/sprite.h"
@@ -32,6 +40,10 @@ constexpr int kWarmUpDraws = 101;
 constexpr double kWarmUpMax = 10;
 constexpr float kMessageLeft = 4;
 constexpr int kMessageRise = 14;  // glyph cells start this far above the bottom edge
+// The progress line changes at most this often, so that it stays readable and cheap.
+constexpr std::chrono::milliseconds kProgressPeriod{100};
+
+using ProgressClock = std::chrono::steady_clock;
 
 // Internal helpers.
 
@@ -55,6 +67,99 @@ std::string WrittenList() {
   return list.empty() ? std::string("none") : list;
 }
 
+double SecondsSince(ProgressClock::time_point start) {
+  return std::chrono::duration<double>(ProgressClock::now() - start).count();
+}
+
+// Seconds as "m:ss".
+std::string MinutesAndSeconds(double seconds) {
+  const long whole = static_cast<long>(seconds + 0.5);
+  char text[32];
+  std::snprintf(text, sizeof(text), "%ld:%02ld", whole / 60, whole % 60);
+  return text;
+}
+
+// The one line on a terminal that shows how far an off-screen sheet has come: written over
+// in place, and cleared when it goes, so the lines after it start on a clean line.
+class TProgressLine {
+ public:
+  TProgressLine() : start_(ProgressClock::now()), last_(start_) {}
+  ~TProgressLine() { Clear(); }
+  TProgressLine(const TProgressLine&) = delete;
+  TProgressLine& operator=(const TProgressLine&) = delete;
+
+  void CellDone(int done, int total) {
+    const ProgressClock::time_point now = ProgressClock::now();
+    if (now - last_ < kProgressPeriod || done >= total) return;
+    last_ = now;
+    const double elapsed = SecondsSince(start_);
+    Show("Drawing the sheet: " + std::to_string(done) + " of " + std::to_string(total) +
+         " cells, " + MinutesAndSeconds(elapsed) + " elapsed, about " +
+         MinutesAndSeconds(elapsed * (total - done) / done) + " left");
+  }
+
+ private:
+  void Show(const std::string& line) {
+    std::string shown(1, '\r');
+    shown += line;
+    // Note: blanks over the end of a longer line before, without terminal escape codes.
+    if (line.size() < width_) shown += std::string(width_ - line.size(), ' ');
+    width_ = std::max(width_, line.size());
+    std::fputs(shown.c_str(), stderr);
+    std::fflush(stderr);
+  }
+  void Clear() {
+    if (width_ == 0) return;
+    // Note: built by appending; g++ 12 warns falsely (-Wrestrict) on "literal" + string.
+    std::string blank(1, '\r');
+    blank.append(width_, ' ');
+    blank += '\r';
+    std::fputs(blank.c_str(), stderr);
+    std::fflush(stderr);
+    width_ = 0;
+  }
+
+  ProgressClock::time_point start_;
+  ProgressClock::time_point last_;
+  std::size_t width_ = 0;
+};
+
+// -v: a line for every file the sheet's output wrote, then the time the sheet took.
+void ReportWrittenFiles(double seconds) {
+  for (const TWrittenFile& file : WrittenFiles()) {
+    std::error_code error;
+    const auto bytes = std::filesystem::file_size(std::filesystem::path(file.name), error);
+    std::string line = "Wrote " + QuotedName(file.name) + ": ";
+    line += file.width > 0 ? std::to_string(file.width) + " x " + std::to_string(file.height) +
+                                 " pixels, "
+                           : std::string("atlas, ");
+    line += error ? std::string("size unknown") : std::to_string(bytes) + " bytes";
+    ReportLine(line);
+  }
+  char took[64];
+  std::snprintf(took, sizeof(took), "The sheet took %.2f s to draw and write", seconds);
+  ReportLine(took);
+}
+
+// -o DIR: every file goes there. The folder must exist; the program never makes one.
+bool EnterOutputFolder(const String& folder) {
+  const std::filesystem::path path(folder);
+  std::error_code error;
+  if (!std::filesystem::is_directory(path, error)) {
+    const bool exists = !folder.empty() && std::filesystem::exists(path, error);
+    ReportLine("The output folder " + QuotedName(folder) +
+               (exists ? " is not a folder" : " does not exist"));
+    return false;
+  }
+  std::filesystem::current_path(path, error);
+  if (error) {
+    ReportLine("Could not enter the output folder " + QuotedName(folder) + ": " +
+               error.message());
+    return false;
+  }
+  return true;
+}
+
 // Puts the sprite's facet pauses out of action while it lives.
 class TNoPauses {
  public:
@@ -71,14 +176,25 @@ class TNoPauses {
 // be written does not stop the loop, but the program then ends with status 1.
 // Note: nobody watches a sheet drawn off-screen, so it is drawn without the facet pauses
 // and the frame pacing that only pace the show: the same files, sooner.
-int SheetLoop(bool watched) {
+int SheetLoop(bool watched, const TRunOptions& options) {
   std::optional<TNoPauses> no_pauses;
   if (!watched) no_pauses.emplace();
+  // Note: a watched sheet shows its progress in the window; in a pipe or a log a line
+  // written over in place is only noise.
+  const bool show_progress = !watched && !options.quiet && isatty(fileno(stderr));
   int status = 0;
   for (;;) {
-    DrawSheet(watched);
+    const ProgressClock::time_point start = ProgressClock::now();
+    {
+      std::optional<TProgressLine> progress;
+      if (show_progress) progress.emplace();
+      DrawSheet(watched, progress ? [&progress](int done, int total) {
+        progress->CellDone(done, total);
+      } : std::function<void(int, int)>());
+    }
 
     if (WriteSheetOutput() != 0) status = 1;
+    if (options.verbose) ReportWrittenFiles(SecondsSince(start));
 
     // The message uses whatever drawing state the last sprite left.
     DrawText(kFinishedMessage, kMessageLeft, static_cast<float>(sheet_height - kMessageRise));
@@ -86,7 +202,9 @@ int SheetLoop(bool watched) {
 
     // Note: off-screen there is nobody to press a key; the files are the result.
     if (!watched) {
-      ReportLine("No display found: drew the sheet off-screen and wrote " + WrittenList());
+      ReportNote((options.no_window ? std::string("Drew the sheet off-screen and wrote ")
+                                    : "No display found: drew the sheet off-screen and wrote ") +
+                 WrittenList());
       return status;
     }
 
@@ -97,7 +215,8 @@ int SheetLoop(bool watched) {
 
 }  // namespace
 
-void DrawSheet(bool watched) {
+void DrawSheet(bool watched, const std::function<void(int done, int total)>& cell_done) {
+  const int total = cells_across * cells_down;
   Cls();
   for (cell_row = 0; cell_row < cells_down; ++cell_row) {
     for (cell_col = 0; cell_col < cells_across; ++cell_col) {
@@ -115,18 +234,32 @@ void DrawSheet(bool watched) {
       SetViewport(0, 0, sheet_width, sheet_height);
       SetOrigin(0, 0);
       Flip(watched ? -1 : 0);
+      if (cell_done) cell_done(cell_row * cells_across + cell_col + 1, total);
     }
   }
 }
 
-int RunSheetBuilder() {
+int RunSheetBuilder() { return RunSheetBuilder(TRunOptions{}); }
+
+int RunSheetBuilder(const TRunOptions& options) {
+  SetQuietMessages(options.quiet);
   try {
-    ReadSheetSettings();
+    ReadSheetSettings(options.settings);
   } catch (const TSettingsError& error) {
     ReportLine(error.what());
-    return 1;
+    return kStatusFailed;
   }
-  for (const std::string& note : setting_notes) ReportLine(note);
+  for (const std::string& note : setting_notes) ReportNote(note);
+
+  if (options.print_settings) {
+    const std::string text = SettingsFileText(options.settings);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+    return kStatusDone;
+  }
+  // Note: checked before the window opens, so a mistyped folder costs no drawing.
+  if (options.output_dir && !EnterOutputFolder(*options.output_dir)) return kStatusFailed;
+  SetOffScreenOnly(options.no_window ? 1 : 0);
 
   cells_across = sheet_width / sprite_width;
   cells_down = sheet_height / sprite_height;
@@ -154,7 +287,7 @@ int RunSheetBuilder() {
   for (int i = 0; i < kWarmUpDraws; ++i) static_cast<void>(int(RandomReal(0, kWarmUpMax)));
 
   try {
-    return SheetLoop(CurrentGraphicsVisible() != 0);
+    return SheetLoop(CurrentGraphicsVisible() != 0, options);
   } catch (const TStreamException& error) {
     // Note: a write that fails after the file was opened (a full disk) ends the run here;
     // the PNG writer leaves no truncated file under the final name.

@@ -30,7 +30,7 @@ class TGLGraphics : public TGraphics {
     _context = nullptr;
     return 0;
   }
-  int Visible() override { return _context ? _context->visible : 0; }
+  int Visible() override { return _context ? GLContextVisible(_context) : 0; }
 
   GLContextRecord* _context;
 };

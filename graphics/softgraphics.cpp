@@ -39,19 +39,21 @@ class TSoftGraphics : public TGraphics {
   }
 
   int Close() override;
-  int Visible() override { return record_ ? record_->visible : 0; }
+  int Visible() override { return record_ ? GLContextVisible(record_) : 0; }
 
   // The buffer, made (black) when there is none of the window's size yet.
   TPixelBuffer Buffer() {
     if (!record_) return {};
-    if (buffer_.width != record_->width || buffer_.height != record_->height) {
-      const size_t pitch = static_cast<size_t>(record_->width) * kBytesPerPixel;
+    int width = 0, height = 0;
+    GLContextSize(record_, width, height);
+    if (buffer_.width != width || buffer_.height != height) {
+      const size_t pitch = static_cast<size_t>(width) * kBytesPerPixel;
       // Note: calloc hands out zeroed pages that cost nothing until drawn on, so a large
       // sheet drawn off-screen pays only for what it touches.
       uint8_t* pixels =
-          static_cast<uint8_t*>(std::calloc(static_cast<size_t>(record_->height), pitch));
+          static_cast<uint8_t*>(std::calloc(static_cast<size_t>(height), pitch));
       if (!pixels) throw std::bad_alloc();
-      buffer_ = {pixels, static_cast<int>(pitch), record_->width, record_->height,
+      buffer_ = {pixels, static_cast<int>(pitch), width, height,
                  std::shared_ptr<uint8_t>(pixels, FreeDeleter())};
       Damage(0, 0, buffer_.width, buffer_.height);
     }
@@ -75,7 +77,7 @@ class TSoftGraphics : public TGraphics {
 
   // Shows what changed since the last time, when somebody can see it.
   void Show() {
-    if (damage_x1_ > damage_x0_ && record_ && record_->visible && buffer_.pixels) {
+    if (damage_x1_ > damage_x0_ && record_ && GLContextVisible(record_) && buffer_.pixels) {
       GLContextShowPixels(record_, buffer_.pixels, buffer_.pitch, damage_x0_, damage_y0_,
                           damage_x1_ - damage_x0_, damage_y1_ - damage_y0_);
     }
@@ -127,8 +129,10 @@ class TSoftGraphicsDriver : public TGraphicsDriver {
     try {
       context->Buffer();
     } catch (const std::bad_alloc&) {
-      SetGraphicsFailure("not enough memory for its " + std::to_string(record->width) + " x " +
-                         std::to_string(record->height) + " drawing buffer");
+      int width = 0, height = 0;
+      GLContextSize(record, width, height);
+      SetGraphicsFailure("not enough memory for its " + std::to_string(width) + " x " +
+                         std::to_string(height) + " drawing buffer");
       context->Close();
       return nullptr;
     }

@@ -1,18 +1,15 @@
 // System module: the driver in force for the platform's message pump and dialogs, the
 // non-reentrant poll guard, URL normalisation, the millisecond clock, sleep and the date
-// and time texts. Depends on events and the SDL platform driver.
+// and time texts. Depends on events and the platform's system driver layer.
 // State: CurrentSystemDriver, the poll guard and the work run before a sleep.
 #include "graphics/system.h"
 
-#include <sched.h>  // for sched_yield
-
 #include <atomic>
-#include <cerrno>
 #include <ctime>
 #include <filesystem>
 #include <thread>
 
-#include "graphics/platform/sdlsystem.h"
+#include "graphics/platform/systemdriver.h"
 #include "runtime/text.h"
 
 namespace {
@@ -20,12 +17,6 @@ namespace {
 constexpr int kDateBufferSize = 256;
 
 bool poll_running = false;
-
-// A sleep wakes some tens of microseconds after it asked to (the scheduler's latency, on
-// top of the timer slack); the last stretch of a sleep is waited out on the clock instead,
-// so that the program's 2 ms pauses take 2 ms and not 5 % more. The cost is at most this
-// much busy waiting per sleep.
-constexpr long kSpinNanoseconds = 60000;
 
 // Set on one thread, read by every thread that sleeps.
 std::atomic<void (*)()> before_sleep{nullptr};
@@ -36,14 +27,6 @@ void RunWorkBeforeSleep() {
   if (work && std::this_thread::get_id() == before_sleep_thread.load(std::memory_order_acquire)) {
     work();
   }
-}
-
-long long Nanoseconds(const timespec& time) {
-  return static_cast<long long>(time.tv_sec) * 1000000000LL + time.tv_nsec;
-}
-
-timespec FromNanoseconds(long long ns) {
-  return {static_cast<time_t>(ns / 1000000000LL), static_cast<long>(ns % 1000000000LL)};
 }
 
 // Runs the driver's Poll or Wait unless a pass is already under way (a flush made by a
@@ -64,12 +47,14 @@ bool StartsWithNoCase(const String& text, const String& prefix) {
 
 String FormatNow(const char* format) {
   std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
+  const std::tm local = PlatformLocalTime(now);
   char buffer[kDateBufferSize];
   size_t length = std::strftime(buffer, sizeof buffer, format, &local);
   return TextFromUtf8(std::string_view(buffer, length));
 }
+
+// Windows off-screen only, as asked by SetOffScreenOnly.
+int off_screen_only = 0;
 
 }  // namespace
 
@@ -122,33 +107,22 @@ String NormaliseURL(const String& url) {
 
 int OpenURL(const String& url) { return CurrentSystemDriver->OpenURL(NormaliseURL(url)); }
 
-int MillisecondClock() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  // Note: the value wraps like a 32-bit millisecond counter since system start.
-  unsigned long long ms = static_cast<unsigned long long>(now.tv_sec) * 1000ull +
-                          static_cast<unsigned long long>(now.tv_nsec / 1000000);
-  return static_cast<int>(static_cast<unsigned>(ms));
-}
+int MillisecondClock() { return PlatformMillisecondClock(); }
+
+void SetOffScreenOnly(int off_screen) { off_screen_only = off_screen ? 1 : 0; }
+
+int OffScreenOnly() { return off_screen_only; }
 
 void SleepMillis(int ms) {
   if (ms < 0) return;
   // The sleep counts from the call: the work handed over before it is part of it.
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  const long long deadline = Nanoseconds(now) + static_cast<long long>(ms) * 1000000LL;
+  const long long deadline = PlatformNanoseconds() + static_cast<long long>(ms) * 1000000LL;
   RunWorkBeforeSleep();
   if (ms == 0) {
-    sched_yield();
+    PlatformYield();
     return;
   }
-  const timespec wake = FromNanoseconds(deadline - kSpinNanoseconds);
-  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr) == EINTR) {
-    // Interrupted by a signal: the deadline stands.
-  }
-  do {
-    clock_gettime(CLOCK_MONOTONIC, &now);
-  } while (Nanoseconds(now) < deadline);
+  PlatformSleepUntil(deadline);
 }
 
 void SetBeforeSleep(void (*work)()) {
@@ -165,5 +139,5 @@ void StartSystem() {
   if (started) return;
   started = true;
   StartEvents();
-  CurrentSystemDriver = std::make_shared<TSDLSystemDriver>();
+  CurrentSystemDriver = CreatePlatformSystemDriver();
 }

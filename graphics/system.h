@@ -52,6 +52,11 @@ void SleepMillis(int ms);
 // its recorded drawing to its raster thread. It runs only on the thread that set it, as
 // what it touches belongs to that thread.
 void SetBeforeSleep(void (*work)());
+// Asks for windows off-screen even where a display exists (a batch run that nobody
+// watches); takes effect when the platform brings up its windowing, at the first window.
+void SetOffScreenOnly(int off_screen);
+// 1 when SetOffScreenOnly asked for it.
+int OffScreenOnly();
 String CurrentDateText();
 String CurrentTimeText();
 

@@ -5,7 +5,8 @@
 // debug-trace hook.
 #include "stream/console.h"
 
-#include <csignal>  // for ignoring SIGPIPE
+#include "stream/platform.h"
+
 #include <cstdio>
 #include <limits>  // for the no-character answer below every decodable code
 #include <string>
@@ -164,9 +165,7 @@ void SetDebugTraceHook(std::function<void(const String&)> hook) { trace_hook = s
 void StartConsole() {
   if (started) return;
   started = true;
-  // Note: a reader that went away (a closed pipe) must become "Error writing to stream",
-  // not a signal that ends the process without a word.
-  signal(SIGPIPE, SIG_IGN);
+  PrepareStandardStreams();
   StartStream();
   ConsoleStream = TTextStream::Create(std::make_shared<TCStandardIO>(), TTextStream::UTF8);
 }

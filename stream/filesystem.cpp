@@ -1,44 +1,22 @@
 // The small filesystem layer: file-type test, case-insensitive path resolution, and the
-// open and close calls the application uses. Paths reach the platform as the UTF-8 form of
-// their 16-bit text. Keeps no module state.
-#include <dirent.h>    // for opendir, readdir: listing a folder to match a name's case
-#include <sys/stat.h>  // for stat
-
+// open and close calls the application uses. Paths reach the system through
+// stream/platform.h. Keeps no module state.
 #include "runtime/text.h"
 #include "stream/bank.h"
+#include "stream/platform.h"
 #include "stream/stream.h"
 
 namespace {
 
-int StatType(const String& path) {
-  struct stat info {};
-  if (stat(TextToUtf8(path).c_str(), &info) != 0) return FILETYPE_NONE;
-  if (S_ISREG(info.st_mode)) return FILETYPE_FILE;
-  if (S_ISDIR(info.st_mode)) return FILETYPE_DIR;
-  return FILETYPE_NONE;
-}
-
-bool Exists(const String& path) {
-  struct stat info {};
-  return stat(TextToUtf8(path).c_str(), &info) == 0;
-}
-
 // The entry of folder whose name matches name without regard to letter case; empty when
 // there is none. An exact match is preferred.
 String MatchEntry(const String& folder, const String& name) {
-  DIR* dir = opendir(TextToUtf8(folder).c_str());
-  if (!dir) return String();
   String lowered = TextLower(name);
   String found;
-  while (dirent* entry = readdir(dir)) {
-    String candidate = TextFromUtf8(entry->d_name);
-    if (candidate == name) {
-      found = candidate;
-      break;
-    }
+  for (const String& candidate : FolderEntries(folder)) {
+    if (candidate == name) return candidate;
     if (found.empty() && TextLower(candidate) == lowered) found = candidate;
   }
-  closedir(dir);
   return found;
 }
 
@@ -63,13 +41,13 @@ String NormalisePath(const String& path) {
 int GetFileType(const String& path) {
   String fixed = NormalisePath(path);
   if (fixed.find_first_of(u"<>") != String::npos) return FILETYPE_NONE;
-  return StatType(fixed);
+  return NativeFileType(fixed);
 }
 
 // The path as it exists on disk, matching each component without regard to letter case;
 // empty when some component has no match.
 String ResolvePathCase(const String& path) {
-  if (path.empty() || Exists(path)) return path;
+  if (path.empty() || NativeExists(path)) return path;
   String resolved;  // empty stands for the current folder "."
   size_t start = 0;
   if (path[0] == u'/') {
@@ -85,7 +63,7 @@ String ResolvePathCase(const String& path) {
     String joined = resolved.empty() ? part
                     : resolved.back() == u'/' ? resolved + part
                                               : resolved + u"/" + part;
-    if (part == u"." || part == u".." || Exists(joined)) {
+    if (part == u"." || part == u".." || NativeExists(joined)) {
       resolved = joined;
       continue;
     }

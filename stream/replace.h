@@ -3,15 +3,19 @@
 // file behind. The temporary file gets a name nobody can predict and is created
 // exclusively, never through a link planted in its place. The result is what a user
 // expects of "overwrite this file": a link is written through (the link stays), the file's
-// permission bits, owner and other hard links are kept, a file the user may not write is
-// refused, and a temporary file never outlives a Ctrl+C or a crash in the middle.
+// attributes (permission bits, owner) and other hard links are kept, a file the user may
+// not write is refused, and a temporary file never outlives a Ctrl+C, a kill or a crash in
+// the middle. Each platform folder (stream/posix, stream/win32) defines the replacement;
+// the temporary names are shared.
 // Depends on the stream core (the new content is written through a TCStream).
-// State: the temporary file being written, for the signal handler that removes it.
+// State: the temporary file being written, for the clean-up that removes it when the
+// process is ended.
 #pragma once
 
-#include <sys/stat.h>
-
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <string>
 
 #include "stream/stream.h"
@@ -22,7 +26,7 @@
 //
 // How the content gets in place, decided by Begin from the file that is there:
 // - kRename: a new file, or one of ours with no other hard link: the temporary file, given
-//   the old file's permission bits and owner, is renamed over it.
+//   the old file's attributes, is renamed over it.
 // - kCopyIn: a file with other hard links, or one whose owner we cannot give a new file:
 //   the complete temporary file is copied into the existing file, so every name of it sees
 //   the new content and its owner stays. Only a failure of that copy can damage the file.
@@ -32,7 +36,7 @@ class TFileReplacement {
  public:
   enum Mode { kRename, kCopyIn, kInPlace };
 
-  TFileReplacement() = default;
+  TFileReplacement();
   TFileReplacement(const TFileReplacement&) = delete;
   TFileReplacement& operator=(const TFileReplacement&) = delete;
   ~TFileReplacement();
@@ -43,7 +47,8 @@ class TFileReplacement {
   // folder, a folder in the way); errno then says why, and nothing was created or changed.
   bool Begin(const String& path);
   // Closes the stream, checks that all `bytes` reached the file and puts the content in
-  // place. False (errno says why) when it could not; no temporary file is left.
+  // place. False when it could not; errno (and `error`) then give the reason of the first
+  // call that failed, a write or flush of the stream included. No temporary file is left.
   bool Commit(int64_t bytes);
   // Closes the stream and removes the temporary file. Keeps errno.
   void Abandon();
@@ -52,25 +57,36 @@ class TFileReplacement {
   Ref<TStream> stream;
   // How this replacement puts the content in place (valid after a successful Begin).
   Mode mode = kRename;
+  // The errno value of the first call that failed for this file (open, write, flush, close,
+  // rename); 0 while none has.
+  int error = 0;
 
  private:
-  bool OpenTarget(int flags);
-  bool CopyIntoTarget(int64_t bytes);
-
-  int folder_ = -1;          // the target's folder, open for the *at calls
-  std::string name_;         // the target's name in that folder
-  std::string temporary_;    // the temporary file's name in that folder; empty when none
-  int file_ = -1;            // our own handle on the file being written, beside the stream's
-  int target_ = -1;          // the existing target, open for writing (kCopyIn, kInPlace)
-  bool exists_ = false;      // a file was there
-  struct stat existing_ {};  // what was there when Begin looked
+  struct Target;  // what the platform keeps of the file being replaced
+  std::unique_ptr<Target> target_;
 };
 
-// Creates `name` in the folder exclusively for writing (mode 0600): fails with EEXIST when
-// anything is there already, a symbolic link included, which is never followed. -1 on
-// failure (errno says why), else the descriptor.
-int CreateFileExclusively(int folder, const std::string& name);
+// Creates the file at path exclusively, for writing (mode 0600 where files have modes):
+// fails with EEXIST when anything is there already, a symbolic link included, which is
+// never followed. Null on failure (errno says why), else the open handle.
+FILE* CreateFileExclusively(const String& path);
 
-// A fresh name for a temporary file beside `name`: `name` (shortened when needed, so that
-// the whole stays within `limit` bytes) followed by ".tmp-" and random letters and digits.
+// Length of what a temporary name adds to the name it is made from: ".tmp-" and ten random
+// letters and digits.
+extern const std::size_t kTemporarySuffixLength;
+// A fresh name for a temporary file beside `name` (UTF-8): `name`, shortened on a character
+// boundary when needed so that the whole stays within `limit` bytes, followed by ".tmp-"
+// and random letters and digits.
 std::string TemporaryNameFor(const std::string& name, std::size_t limit);
+// The same for a name counted in 16-bit units, as Windows counts them.
+String TemporaryNameFor(const String& name, std::size_t limit);
+
+// The longest file name the file system of `folder` takes, counted as FileNameLength counts.
+std::size_t FileNameLimit(const String& folder);
+// A name's length as the file system counts it: UTF-8 bytes on POSIX systems, UTF-16 units
+// on Windows.
+std::size_t FileNameLength(const String& name);
+
+// For tests of the clean-up: `hook` runs right after each temporary file is created (null
+// for none), inside the span the clean-up must already cover.
+void SetTemporaryFileCreatedHook(void (*hook)());

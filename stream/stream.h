@@ -133,6 +133,9 @@ class TCStream : public TStream {
   // Last transfer on the handle (0 none, 1 read, 2 write): C stdio needs a seek between a
   // read and a write on an update stream, so a change of direction inserts one.
   int _lastop = 0;
+  // The errno of the first write, flush or close that failed; 0 while none has. Kept after
+  // Close, so that whoever finishes the file can say why it is incomplete.
+  int _error = 0;
 };
 
 // Resolves "protocol::path" URLs. Constructing one puts it at the head of the chain.

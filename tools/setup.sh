@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsdl2-dev libx11-dev libgl-dev libgl1-mesa-dri libegl1 libegl-mesa0
   libpng-dev zlib1g-dev
-  nlohmann-json3-dev
+  nlohmann-json3-dev libcli11-dev help2man
   xvfb xdotool x11-utils
   time
 )

@@ -1,8 +1,9 @@
-// GL window and context layer on SDL2: the graphics window, its GL context and the
-// off-screen framebuffer that keeps the drawing across presented frames; or, for a
-// software window, the window alone, showing pixels drawn in main memory.
-// Used by the GL graphics driver (graphics/glgraphics.cpp) and by the SDL message pump,
-// which routes each window's events through GLWindowEvent. State: the context list.
+// GL window and context layer: what the graphics drivers (graphics/glgraphics.cpp,
+// graphics/softgraphics.cpp) ask of the platform's windows. Each platform folder
+// (graphics/platform/sdl, graphics/platform/win32) defines GLContextRecord and these
+// operations in its glcontext.cpp; CMake builds the one folder of the target platform, so
+// nothing above this header knows which one runs. State: the context list, in the
+// platform's glcontext.cpp.
 #pragma once
 
 #include <cstdint>
@@ -11,41 +12,9 @@
 
 #include "graphics/graphics.h"  // for TGraphicsMode
 
-struct SDL_Window;
-struct X11Presenter;
-union SDL_Event;
-
-// One GL context and the window it draws into; TGLGraphics._context points at one.
-struct GLContextRecord {
-  GLContextRecord* next = nullptr;
-  // 0 shared hidden context, 1 attached to a foreign window, 2 own window on the desktop,
-  // 3 own full-screen window.
-  int kind = 0;
-  int width = 0;
-  int height = 0;
-  int depth = 0;
-  int hertz = 0;
-  int flags = 0;
-  SDL_Window* window = nullptr;
-  void* context = nullptr;  // SDL_GLContext
-  unsigned window_id = 0;
-  // Off-screen drawing buffer presented by copying it to the window at each swap; 0 when
-  // the GL lacks framebuffer objects and drawing goes to the window's back buffer.
-  unsigned framebuffer = 0;
-  unsigned colorbuffer = 0;
-  unsigned depthbuffer = 0;
-  // 1 when the window is on a display, 0 on the off-screen video driver.
-  int visible = 0;
-  // 1 for a software window: no GL context or drawing buffer; GLContextShowPixels shows
-  // its content.
-  int software = 0;
-  // How a software window on X11 is shown (null: through SDL's window surface), made at
-  // its first showing.
-  X11Presenter* presenter = nullptr;
-  bool presenter_made = false;
-  // Set when the record was closed while held (see GLContextHoldRecords).
-  bool closed = false;
-};
+// One GL context (or software window) and the window it draws into; each platform
+// defines its fields. TGLGraphics._context points at one.
+struct GLContextRecord;
 
 // A desktop (depth 0) or full-screen window of the given client size with a GL context and
 // its drawing buffer, or null (GLContextFailure says why). Raises "GLGraphicsDriver failed
@@ -57,20 +26,23 @@ GLContextRecord* GLContextCreate(int width, int height, int depth, int hertz, in
 GLContextRecord* GLContextCreateSoftware(int width, int height, int depth, int hertz,
                                          int flags);
 // Shows a rectangle of RGBA pixels (the window's size, row 0 on top, `pitch` bytes a row)
-// in a software window. Vertical sync does not apply. On X11 the pixels are handed to the
-// server without waiting for it to draw them (see x11present.h); elsewhere they are shown
-// before this returns. False when the window has no surface to show them on.
+// in a software window. Vertical sync does not apply. False when the window has no surface
+// to show them on.
 bool GLContextShowPixels(GLContextRecord* record, const uint8_t* rgba, int pitch, int x,
                          int y, int width, int height);
-// A GL context on an existing native (X11) window, or null.
+// A GL context on an existing native window, or null.
 GLContextRecord* GLContextAttach(int widget, int flags);
-// A software window record on an existing native (X11) window, or null.
+// A software window record on an existing native window, or null.
 GLContextRecord* GLContextAttachSoftware(int widget, int flags);
 // The record's settings; an attached window is measured again.
 void GLContextSettings(GLContextRecord* record, int& width, int& height, int& depth,
                        int& hertz, int& flags);
-// Makes the record's context current (null: none); its framebuffer is bound for drawing
-// and reading.
+// The record's client size as last measured (no new measurement).
+void GLContextSize(const GLContextRecord* record, int& width, int& height);
+// 1 when the record's window is on a display someone can see, 0 when drawn off-screen.
+int GLContextVisible(const GLContextRecord* record);
+// Makes the record's context current (null: none); its drawing buffer is bound for
+// drawing and reading.
 void GLContextMakeCurrent(GLContextRecord* record);
 // Unlinks the record, deletes its context and, for own windows, the window.
 void GLContextClose(GLContextRecord* record);
@@ -87,13 +59,3 @@ GLContextRecord* GLContextCurrent();
 // Why the last GLContextCreate or GLContextAttach gave no record, in the user's words
 // ("the graphics system refused that size (at most 16384 x 16384)").
 const std::string& GLContextFailure();
-// The listed record whose window has this SDL window id, or null.
-GLContextRecord* GLContextForWindowId(unsigned window_id);
-// Window-procedure handling after the event translation (only for listed windows); does
-// nothing for a record closed meanwhile.
-void GLWindowEvent(GLContextRecord* record, const SDL_Event& event);
-// While held, a closed record is marked closed and unlinked but its memory stays, so the
-// window handling that follows an emitted event (whose hooks may close the window) still
-// reads a valid record. Holds nest; the last release frees the records closed meanwhile.
-void GLContextHoldRecords();
-void GLContextReleaseRecords();

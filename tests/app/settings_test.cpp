@@ -405,3 +405,61 @@ TEST(SettingsRefusals, FileThatCannotBeOpenedIsRefused) {
     EXPECT_STREQ(error.what(), "settings.ini exists but cannot be opened for reading");
   }
 }
+
+TEST(SettingsFromTheCommandLine, LinesComeAfterTheFileAndEveryOriginIsKnown) {
+  TScratchDir dir;
+  // The file fills its 501 pairs; the command line's lines still count, after them.
+  std::string full = "Width=16\nOutput=file\n";
+  for (int i = 0; i < 499; ++i) full += "Filler=" + std::to_string(i) + "\n";
+  WriteSettings(full);
+  TSettingsSource source;
+  source.lines = {u"Output = first", u"SAVEAS=second", u"Screen Height=$40"};
+  ReadSheetSettings(source);
+  EXPECT_EQ(setting_count, 504);
+  EXPECT_EQ(output_name, u"second");
+  EXPECT_EQ(sheet_height, 64);
+  EXPECT_EQ(sprite_width, 16);
+  EXPECT_EQ(SettingOrigin(TSettingId::OutputName), TSettingOrigin::CommandLine);
+  EXPECT_EQ(SettingOrigin(TSettingId::SheetHeight), TSettingOrigin::CommandLine);
+  EXPECT_EQ(SettingOrigin(TSettingId::SpriteWidth), TSettingOrigin::File);
+  EXPECT_EQ(SettingOrigin(TSettingId::SpriteHeight), TSettingOrigin::Default);
+  // "-1" sets every setting in a file, and so on the command line.
+  source.lines = {u"-1=48"};
+  ReadSheetSettings(source);
+  EXPECT_EQ(sheet_width, 48);
+  EXPECT_EQ(output_name, u"48");
+  EXPECT_EQ(SettingOrigin(TSettingId::Renderer), TSettingOrigin::CommandLine);
+}
+
+TEST(SettingsFromTheCommandLine, AnUnknownKeyIsToldTheClosestKnownOne) {
+  for (const char16_t* key : {u"Seed", u"random seed", u"SPRITESIZE", u" Save  As ", u"-1"}) {
+    EXPECT_TRUE(IsSettingKey(key)) << TextToUtf8(key);
+  }
+  const std::pair<const char16_t*, const char16_t*> typos[] = {
+      {u"Sede", u"Seed"},           {u"Outptu", u"Output"},
+      {u"sprite widht", u"Sprite Width"}, {u"Rendrer", u"Renderer"},
+      {u"Sheet Wdth", u"Sheet Width"},    {u"Atlass", u"Atlas"},
+      {u"Colour", u""},             {u"x", u""},
+  };
+  for (const auto& [typo, meant] : typos) {
+    EXPECT_FALSE(IsSettingKey(typo)) << TextToUtf8(typo);
+    EXPECT_EQ(ClosestSettingKey(typo), String(meant)) << TextToUtf8(typo);
+  }
+}
+
+TEST(SettingsFromTheCommandLine, ANamedFileMustBeReadable) {
+  TScratchDir dir;
+  mkdir("folder.ini", 0755);
+  for (const auto& [file, reason] : {std::pair{u"missing.ini", "no such file"},
+                                     std::pair{u"folder.ini", "it is a folder"}}) {
+    TSettingsSource source;
+    source.file = file;
+    try {
+      ReadSheetSettings(source);
+      ADD_FAILURE() << reason;
+    } catch (const TSettingsError& error) {
+      EXPECT_EQ(error.what(), "Could not read the settings file \"" + TextToUtf8(file) +
+                                  "\": " + reason);
+    }
+  }
+}

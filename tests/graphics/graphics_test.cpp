@@ -1,6 +1,5 @@
 // Graphics module logic with a recording driver and a fake clock: driver selection, the
 // settings cache, OpenGraphics / CloseOpenedGraphics, the generation counter and pacing.
-#include <SDL.h>  // to see whether the platform is still up when the window closes
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -10,6 +9,7 @@
 
 #include "graphics/graphics.h"
 #include "graphics/input.h"
+#include "graphics/platform/systemdriver.h"  // to see whether the platform is still up
 #include "runtime/runtime.h"
 
 namespace {
@@ -281,8 +281,8 @@ class ExitProbeGraphics : public RecordingGraphics {
  public:
   using RecordingGraphics::RecordingGraphics;
   int Close() override {
-    std::fprintf(stderr, SDL_WasInit(SDL_INIT_EVENTS) ? "closed with the platform up\n"
-                                                       : "closed after the platform\n");
+    std::fprintf(stderr, PlatformRunning() ? "closed with the platform up\n"
+                                           : "closed after the platform\n");
     return RecordingGraphics::Close();
   }
 };

@@ -26,7 +26,7 @@
 #include "graphics/glgraphics.h"
 #include "graphics/input.h"
 #include "graphics/system.h"
-#include "graphics/platform/glcontext.h"
+#include "graphics/platform/sdl/glcontext.h"
 #include "graphics/softgraphics.h"
 #include "support/xvfb.h"
 

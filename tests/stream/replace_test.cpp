@@ -69,17 +69,17 @@ TEST_F(ReplaceTest, TemporaryFilesHaveUnpredictableNamesAndAreNeverOpenedThrough
   WriteFileBytes("taken", "");
   for (const char* name : {"planted", "dangling", "taken"}) {
     errno = 0;
-    EXPECT_EQ(CreateFileExclusively(AT_FDCWD, name), -1) << name;
+    EXPECT_EQ(CreateFileExclusively(TextFromUtf8(name)), nullptr) << name;
     EXPECT_EQ(errno, EEXIST) << name;
   }
   EXPECT_EQ(ReadFileBytes("victim"), "precious");
   EXPECT_FALSE(std::filesystem::exists("nowhere"));
-  const int fd = CreateFileExclusively(AT_FDCWD, "fresh");
-  ASSERT_GE(fd, 0);
+  FILE* fresh = CreateFileExclusively(u"fresh");
+  ASSERT_NE(fresh, nullptr);
   struct stat info {};
-  ASSERT_EQ(fstat(fd, &info), 0);
+  ASSERT_EQ(fstat(fileno(fresh), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);  // nobody else reads it while it is written
-  close(fd);
+  fclose(fresh);
 
   // Names: the target's name, a mark, random letters; no two alike, no process id in them.
   std::set<std::string> names;

@@ -3,7 +3,7 @@
 // none can be opened, on SDL's off-screen driver. Drawing goes to a framebuffer object the
 // size of the window, copied to the window at each swap, so it survives presentation.
 // State: the context list (newest first) and the current record.
-#include "graphics/platform/glcontext.h"
+#include "graphics/platform/sdl/glcontext.h"
 
 #include <SDL.h>
 #include <SDL_syswm.h>  // for the native handles of an attached window
@@ -19,8 +19,8 @@
 #include <string>
 
 #include "graphics/graphics.h"  // for the GRAPHICS_ flag names
-#include "graphics/platform/sdlsystem.h"
-#include "graphics/platform/x11present.h"
+#include "graphics/platform/sdl/systemdriver.h"
+#include "graphics/platform/sdl/present.h"
 #include "graphics/system.h"
 #include "runtime/object.h"
 #include "runtime/runtime.h"
@@ -481,6 +481,13 @@ void GLContextSettings(GLContextRecord* record, int& width, int& height, int& de
   hertz = record->hertz;
   flags = record->flags;
 }
+
+void GLContextSize(const GLContextRecord* record, int& width, int& height) {
+  width = record->width;
+  height = record->height;
+}
+
+int GLContextVisible(const GLContextRecord* record) { return record->visible; }
 
 void GLContextMakeCurrent(GLContextRecord* record) {
   if (record == current_record) return;

@@ -12,8 +12,8 @@
 #include "graphics/glgraphics.h"
 #include "graphics/hook.h"
 #include "graphics/input.h"
-#include "graphics/platform/glcontext.h"
-#include "graphics/platform/sdlsystem.h"
+#include "graphics/platform/sdl/glcontext.h"
+#include "graphics/platform/sdl/systemdriver.h"
 #include "runtime/text.h"
 
 namespace {

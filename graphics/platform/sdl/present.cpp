@@ -1,6 +1,6 @@
 // X11 presentation of software windows: XPutImage from a small staging band, no round trip.
 // State: none but the presenters handed out.
-#include "graphics/platform/x11present.h"
+#include "graphics/platform/sdl/present.h"
 
 #include <SDL.h>
 #include <SDL_syswm.h>

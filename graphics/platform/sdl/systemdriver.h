@@ -4,7 +4,7 @@
 // display, or the off-screen driver when there is none) when the first window is made.
 #pragma once
 
-#include "graphics/system.h"
+#include "graphics/platform/systemdriver.h"
 
 union SDL_Event;
 struct SDL_Window;

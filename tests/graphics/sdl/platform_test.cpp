@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "graphics/platform/sdlsystem.h"
+#include "graphics/platform/sdl/systemdriver.h"
 #include "graphics/system.h"
 #include "runtime/text.h"
 
