@@ -5,7 +5,8 @@
 //
 // SHEETBUILDER_DIFF_PROGRAMS sets how many random programs run (default 300) and
 // SHEETBUILDER_DIFF_SEED the first seed (default 1); a failure prints the seed and the
-// smallest program found that still differs.
+// smallest program found that still differs (SHEETBUILDER_DIFF_VERBOSE prints the first
+// ones even when the test passes).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -222,7 +223,9 @@ std::string Describe(const TStep& s) {
 }
 
 // A seeded random program. With `defined_only` it uses nothing whose pixels a GL leaves to
-// the implementation (filtered and mipmapped images).
+// the implementation: no filtered or mipmapped images, and no text or image placed on a
+// half pixel, where texel boundaries fall exactly on pixel centres and the GL's own
+// precision of interpolation picks the texel.
 class TProgramMaker {
  public:
   TProgramMaker(uint32_t seed, bool defined_only) : random_(seed), defined_only_(defined_only) {}
@@ -248,6 +251,11 @@ class TProgramMaker {
     if (kind == 0) v = std::floor(v) + 0.5f;
     if (kind == 1) v = std::floor(v);
     if (kind == 2) v = std::floor(v * 512) / 512;
+    return v;
+  }
+  float TexelPosition(float extent) {
+    float v = Coordinate(extent);
+    if (defined_only_ && v - std::floor(v) == 0.5f) v += 0.25f;
     return v;
   }
   float Size() { return Chance(10) ? Real(-20, 0) : Real(0, 40); }
@@ -314,12 +322,12 @@ class TProgramMaker {
         }
         break;
       }
-      case TOp::Text: s.f[0] = Coordinate(w); s.f[1] = Coordinate(h); break;
+      case TOp::Text: s.f[0] = TexelPosition(w); s.f[1] = TexelPosition(h); break;
       case TOp::Image:
       case TOp::ImageRect:
         s.i[0] = defined_only_ ? 0 : Int(0, 2);
-        s.f[0] = Coordinate(w);
-        s.f[1] = Coordinate(h);
+        s.f[0] = TexelPosition(w);
+        s.f[1] = TexelPosition(h);
         s.f[2] = Size();
         s.f[3] = Size();
         break;
@@ -633,12 +641,14 @@ TEST(HostileValues, DrawClippedOnTheGLDriver) {
 TEST_F(TwoDrivers, RandomProgramsDrawTheSamePixels) {
   const int programs = EnvironmentInt("SHEETBUILDER_DIFF_PROGRAMS", 300);
   const uint32_t first_seed = static_cast<uint32_t>(EnvironmentInt("SHEETBUILDER_DIFF_SEED", 1));
-  // Filtered and mipmapped sampling weighs texels in the GL's own fixed point, and the
-  // mask blend's threshold over such texels may then keep or drop a whole pixel: programs
-  // with them are counted apart.
+  // Every other program may use what a GL leaves to the implementation: filtered and
+  // mipmapped sampling weighs texels in the GL's own fixed point (and the mask blend's
+  // threshold over such texels keeps or drops whole pixels), and texel ties on pixel
+  // centres go by the GL's precision; those programs are measured, not held to agree.
   int identical = 0, defined_programs = 0, defined_identical = 0;
   long long pixels_differing = 0;
-  int largest_filtered = 0;
+  long long defined_pixels = 0;
+  int largest_other = 0;
   std::string failures;
   for (int n = 0; n < programs; ++n) {
     const uint32_t seed = first_seed + static_cast<uint32_t>(n);
@@ -647,36 +657,34 @@ TEST_F(TwoDrivers, RandomProgramsDrawTheSamePixels) {
     const TDifference difference = RunProgram(program);
     identical += difference.count == 0;
     pixels_differing += difference.count;
-    const bool filtered = std::any_of(program.begin(), program.end(), [](const TStep& s) {
-      return (s.op == TOp::Image || s.op == TOp::ImageRect) && s.i[0] != 0;
-    });
-    if (!filtered) {
+    if (defined_only) {
       ++defined_programs;
       defined_identical += difference.count == 0;
-      if (difference.count > 0 && failures.size() < 4000) {
-        failures += "seed " + std::to_string(seed) + (defined_only ? " (defined)" : "") + ": " +
+      if (difference.count > 0 && failures.size() < 12000) {
+        failures += "seed " + std::to_string(seed) + ": " +
                     std::to_string(difference.count) + " pixels\n" + difference.first +
                     Shrink(program);
       }
+      defined_pixels += difference.count;
     } else {
-      // Note: a masked pixel may flip whole; the bound is on pixels not flipped by it.
-      const bool masked = std::any_of(program.begin(), program.end(), [](const TStep& s) {
-        return s.op == TOp::Blend && s.i[0] == BLEND_MASK;
-      });
-      if (!masked) largest_filtered = std::max(largest_filtered, difference.largest);
+      largest_other = std::max(largest_other, difference.largest);
     }
   }
-  const double pixel_share =
-      100.0 * static_cast<double>(pixels_differing) / (static_cast<double>(programs) * kWidth * kHeight);
-  std::printf("%d programs from seed %u: %d identical; %d of %d without filtered images "
-              "identical (%.2f%%); %.4f%% of pixels differ; largest filtered difference %d\n",
-              programs, first_seed, identical, defined_identical, defined_programs,
-              100.0 * defined_identical / std::max(defined_programs, 1), pixel_share,
-              largest_filtered);
-  // Note: not every fixed result agrees yet (text and unfiltered images whose texel
-  // boundaries fall on pixel centres, wide and some thin diagonal lines at their ends); the
-  // bounds below hold what is reached so that it does not get worse.
-  EXPECT_GE(defined_identical * 100, defined_programs * 90) << failures;
+  const double window = static_cast<double>(kWidth) * kHeight;
+  const double pixel_share = 100.0 * static_cast<double>(pixels_differing) / (programs * window);
+  const double defined_share =
+      100.0 * static_cast<double>(defined_pixels) / (std::max(defined_programs, 1) * window);
+  std::printf("%d programs from seed %u: %d identical, %.4f%% of pixels differ; %d of %d "
+              "without implementation-defined features identical (%.2f%%, %.4f%% of pixels "
+              "differ); largest channel difference in the others %d\n",
+              programs, first_seed, identical, pixel_share, defined_identical, defined_programs,
+              100.0 * defined_identical / std::max(defined_programs, 1), defined_share,
+              largest_other);
+  // Note: a few fixed results do not agree yet (about 4 programs in 1,000: single end
+  // pixels of lines and polygon edges under scaling); these bounds hold what is reached.
+  if (std::getenv("SHEETBUILDER_DIFF_VERBOSE")) std::printf("%s", failures.c_str());
+  EXPECT_GE(defined_identical * 100, defined_programs * 98) << failures;
+  EXPECT_LE(defined_share, 0.001) << failures;
   EXPECT_LE(pixel_share, 0.25) << failures;
 }
 
