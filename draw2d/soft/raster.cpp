@@ -305,9 +305,9 @@ bool LineShape(float v1x, float v1y, float v2x, float v2y, int width, TLineShape
 
   // A segment that starts and ends inside the diamond of one pixel never leaves it and
   // draws nothing.
-  if (Floor(v1x) == Floor(v2x) && Floor(v1y) == Floor(v2y) &&
-      std::fabs(x1diff) + std::fabs(y1diff) < 0.5f &&
-      std::fabs(x2diff) + std::fabs(y2diff) < 0.5f) {
+  if (std::fabs(x1diff) + std::fabs(y1diff) < 0.5f &&
+      std::fabs(x2diff) + std::fabs(y2diff) < 0.5f && Floor(v1x) == Floor(v2x) &&
+      Floor(v1y) == Floor(v2y)) {
     return false;
   }
   if (std::fabs(dx) >= std::fabs(dy)) {
@@ -840,11 +840,9 @@ void RasterLine(const TRasterSurface& surface, const TRasterClip& given,
                 int width) {
   const TRasterClip clip = Inside(surface, given);
   if (clip.x0 >= clip.x1 || clip.y0 >= clip.y1) return;
-  if (!InRange(x0) || !InRange(y0) || !InRange(x1) || !InRange(y1)) {
-    if (!CutSegment(surface, x0, y0, x1, y1)) return;
-  }
   // A segment that leaves the window is cut at its edge, as a GL clips it to the view
-  // volume: its new end decides its last pixel there.
+  // volume: its new end decides its last pixel there. The cut is worked out in double, so
+  // ends of any size (beyond the rasteriser's range too) are cut exactly enough.
   const float right = static_cast<float>(surface.width);
   const float bottom = static_cast<float>(surface.height);
   if (!(x0 >= 0 && x0 <= right && x1 >= 0 && x1 <= right && y0 >= 0 && y0 <= bottom &&
