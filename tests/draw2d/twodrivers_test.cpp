@@ -70,6 +70,7 @@ struct TDifference {
   int count = 0;    // pixels that differ
   int largest = 0;  // largest difference of one channel
   std::string first;
+  std::string worst;  // where the largest is
 };
 
 TDifference Compare(const Ref<TPixmap>& gl, const Ref<TPixmap>& soft) {
@@ -78,10 +79,16 @@ TDifference Compare(const Ref<TPixmap>& gl, const Ref<TPixmap>& soft) {
     for (int x = 0; x < kWidth; ++x) {
       const uint32_t a = gl->ReadPixel(x, y), b = soft->ReadPixel(x, y);
       if (a == b) continue;
+      int largest = 0;
       for (int shift = 0; shift < 32; shift += 8) {
-        difference.largest = std::max(difference.largest,
-                                      std::abs(static_cast<int>((a >> shift) & 255) -
-                                               static_cast<int>((b >> shift) & 255)));
+        largest = std::max(largest, std::abs(static_cast<int>((a >> shift) & 255) -
+                                             static_cast<int>((b >> shift) & 255)));
+      }
+      if (largest > difference.largest) {
+        difference.largest = largest;
+        char line[80];
+        std::snprintf(line, sizeof line, "  largest at %d,%d gl=%08X soft=%08X\n", x, y, a, b);
+        difference.worst = line;
       }
       if (++difference.count <= 6) {
         char line[80];
@@ -228,7 +235,8 @@ std::string Describe(const TStep& s) {
 // precision of interpolation picks the texel.
 class TProgramMaker {
  public:
-  TProgramMaker(uint32_t seed, bool defined_only) : random_(seed), defined_only_(defined_only) {}
+  TProgramMaker(uint32_t seed, bool defined_only, bool ties = true)
+      : random_(seed), defined_only_(defined_only), ties_(!defined_only && ties) {}
 
   std::vector<TStep> Make() {
     std::vector<TStep> program;
@@ -255,7 +263,7 @@ class TProgramMaker {
   }
   float TexelPosition(float extent) {
     float v = Coordinate(extent);
-    if (defined_only_ && v - std::floor(v) == 0.5f) v += 0.25f;
+    if (!ties_ && v - std::floor(v) == 0.5f) v += 0.25f;
     return v;
   }
   float Size() { return Chance(10) ? Real(-20, 0) : Real(0, 40); }
@@ -263,6 +271,11 @@ class TProgramMaker {
   TStep Step() {
     TStep s;
     s.op = static_cast<TOp>(Int(0, static_cast<int>(TOp::Pixmap)));
+    // Without ties only images and state: what differs is then the sampling itself.
+    while (!defined_only_ && !ties_ && s.op >= TOp::Plot && s.op != TOp::Image &&
+           s.op != TOp::ImageRect) {
+      s.op = static_cast<TOp>(Int(0, static_cast<int>(TOp::Pixmap)));
+    }
     const float w = kWidth, h = kHeight;
     switch (s.op) {
       case TOp::Color:
@@ -338,6 +351,7 @@ class TProgramMaker {
 
   std::mt19937 random_;
   bool defined_only_;
+  bool ties_;  // text and images may sit on half pixels
 };
 
 TDifference RunProgram(const std::vector<TStep>& program) {
@@ -648,12 +662,13 @@ TEST_F(TwoDrivers, RandomProgramsDrawTheSamePixels) {
   int identical = 0, defined_programs = 0, defined_identical = 0;
   long long pixels_differing = 0;
   long long defined_pixels = 0;
-  int largest_other = 0;
+  int largest_filtered = 0;
   std::string failures;
   for (int n = 0; n < programs; ++n) {
     const uint32_t seed = first_seed + static_cast<uint32_t>(n);
     const bool defined_only = n % 2 == 0;
-    const std::vector<TStep> program = TProgramMaker(seed, defined_only).Make();
+    const bool ties = n % 4 == 3;
+    const std::vector<TStep> program = TProgramMaker(seed, defined_only, ties).Make();
     const TDifference difference = RunProgram(program);
     identical += difference.count == 0;
     pixels_differing += difference.count;
@@ -666,8 +681,19 @@ TEST_F(TwoDrivers, RandomProgramsDrawTheSamePixels) {
                     Shrink(program);
       }
       defined_pixels += difference.count;
-    } else {
-      largest_other = std::max(largest_other, difference.largest);
+    } else if (!ties) {
+      // Images and state alone: filtered colours may differ by a few steps; a mask blend
+      // over them may keep or drop whole pixels, so such programs are not bounded.
+      const bool masked = std::any_of(program.begin(), program.end(), [](const TStep& s) {
+        return s.op == TOp::Blend && s.i[0] == BLEND_MASK;
+      });
+      if (!masked) largest_filtered = std::max(largest_filtered, difference.largest);
+      if (!masked && difference.largest > 8 && std::getenv("SHEETBUILDER_DIFF_VERBOSE")) {
+        // Note: the shrunk program keeps some difference, not necessarily the largest.
+        std::printf("filtered, seed %u: %d pixels, up to %d\n%s%s", seed, difference.count,
+                    difference.largest, (difference.first + difference.worst).c_str(),
+                    Shrink(program).c_str());
+      }
     }
   }
   const double window = static_cast<double>(kWidth) * kHeight;
@@ -676,15 +702,17 @@ TEST_F(TwoDrivers, RandomProgramsDrawTheSamePixels) {
       100.0 * static_cast<double>(defined_pixels) / (std::max(defined_programs, 1) * window);
   std::printf("%d programs from seed %u: %d identical, %.4f%% of pixels differ; %d of %d "
               "without implementation-defined features identical (%.2f%%, %.4f%% of pixels "
-              "differ); largest channel difference in the others %d\n",
+              "differ); largest channel difference with filtered images %d\n",
               programs, first_seed, identical, pixel_share, defined_identical, defined_programs,
               100.0 * defined_identical / std::max(defined_programs, 1), defined_share,
-              largest_other);
+              largest_filtered);
   // Note: a few fixed results do not agree yet (about 4 programs in 1,000: single end
   // pixels of lines and polygon edges under scaling); these bounds hold what is reached.
   if (std::getenv("SHEETBUILDER_DIFF_VERBOSE")) std::printf("%s", failures.c_str());
   EXPECT_GE(defined_identical * 100, defined_programs * 98) << failures;
   EXPECT_LE(defined_share, 0.001) << failures;
+  // Filtered and mipmapped colours: the README's bound.
+  EXPECT_LE(largest_filtered, 8);
   EXPECT_LE(pixel_share, 0.25) << failures;
 }
 
