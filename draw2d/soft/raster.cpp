@@ -304,8 +304,9 @@ bool LineShape(float v1x, float v1y, float v2x, float v2y, int width, TLineShape
   float y2diff = v2y - Floor(v2y) - 0.5f;
 
   // A segment that starts and ends inside the diamond of one pixel never leaves it and
-  // draws nothing.
-  if (std::fabs(x1diff) + std::fabs(y1diff) < 0.5f &&
+  // draws nothing. Note: only a segment shorter than one pixel (along both axes summed)
+  // can; the test goes first, since most lines are longer.
+  if (std::fabs(dx) + std::fabs(dy) < 1.0f && std::fabs(x1diff) + std::fabs(y1diff) < 0.5f &&
       std::fabs(x2diff) + std::fabs(y2diff) < 0.5f && Floor(v1x) == Floor(v2x) &&
       Floor(v1y) == Floor(v2y)) {
     return false;
@@ -621,8 +622,9 @@ void ForEachPiece(const TRasterSurface& surface, const float xy[6], Draw&& draw)
 // Cuts a segment to the guard frame (or to the surface's bounds widened by `margin`),
 // keeping its direction; false when no part of it is inside or an end is not a finite
 // number.
-bool CutSegment(const TRasterSurface& surface, float& x0, float& y0, float& x1, float& y1,
-                double margin = kGuard) {
+[[gnu::noinline, gnu::cold]] bool CutSegment(const TRasterSurface& surface, float& x0,
+                                              float& y0, float& x1, float& y1,
+                                              double margin = kGuard) {
   if (!std::isfinite(x0) || !std::isfinite(y0) || !std::isfinite(x1) || !std::isfinite(y1)) {
     return false;
   }
