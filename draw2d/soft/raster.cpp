@@ -783,7 +783,8 @@ inline uint32_t Sample(const TRasterTexture& texture, const TSampling& sampling,
 // below that writes pixels first intersects its clip with the surface's bounds here, so no
 // fault in a driver or front end can make it write outside the buffer. An empty result has
 // x1 = x0 or y1 = y0.
-TRasterClip Inside(const TRasterSurface& surface, const TRasterClip& clip) {
+[[gnu::always_inline]] inline TRasterClip Inside(const TRasterSurface& surface,
+                                                 const TRasterClip& clip) {
   const int width = surface.pixels ? std::max(surface.width, 0) : 0;
   const int height = surface.pixels ? std::max(surface.height, 0) : 0;
   TRasterClip inside;
