@@ -2,9 +2,9 @@
 // - positions go to window coordinates with y growing upwards (row 0 at the bottom),
 //   pixel centres at half-integers, and are snapped to 1/256 pixel, rounding halves to
 //   even for polygon corners and up for lines and points, as the GL does;
-// - a point whose position lies outside the window draws nothing, and a primitive that
-//   reaches far beyond the window is cut at a frame around it first (see kGuard), so
-//   positions of any size are drawn clipped;
+// - a point whose position lies outside the window draws nothing, a line that leaves the
+//   window is cut at its edge, and a triangle that reaches far beyond the window is cut at
+//   a frame around it first (see kGuard), so positions of any size are drawn clipped;
 // - a pixel is covered when its centre is inside a primitive's edges; a centre exactly on
 //   an edge belongs to the primitive when the edge is a left or bottom one (in y-up terms,
 //   edges walked counter-clockwise going down, or going right along the bottom), so shared
@@ -186,10 +186,10 @@ constexpr float kMaxCoordinate = 4194304.0f;
 
 inline bool InRange(float value) { return std::fabs(value) <= kMaxCoordinate; }
 
-// A primitive with a position beyond kMaxCoordinate is first cut at a frame this many
-// pixels outside the surface on every side: far enough that no pixel it can draw (lines
-// are at most 255 pixels wide) sees the cut, near enough that the cut positions keep
-// float32's fine steps.
+// A triangle with a corner beyond kMaxCoordinate is first cut at a frame this many pixels
+// outside the surface on every side: far enough that no pixel it can draw sees the cut,
+// near enough that the cut corners keep float32's fine steps. (Lines are cut at the
+// window itself, see RasterLine.)
 constexpr double kGuard = 4096.0;
 
 // floor() for values within kMaxCoordinate, without the library's general path.
@@ -619,40 +619,44 @@ void ForEachPiece(const TRasterSurface& surface, const float xy[6], Draw&& draw)
   }
 }
 
-// Cuts a segment to the guard frame (or to the surface's bounds widened by `margin`),
-// keeping its direction; false when no part of it is inside or an end is not a finite
-// number.
-[[gnu::noinline, gnu::cold]] bool CutSegment(const TRasterSurface& surface, float& x0,
-                                              float& y0, float& x1, float& y1,
-                                              double margin = kGuard) {
+// A segment's ends, and whether any of it is left after a cut.
+struct TSegment {
+  float x0, y0, x1, y1;
+  bool left;
+};
+
+// Cuts a segment to the surface's bounds, in double and keeping its direction; nothing is
+// left when no part of it is inside or an end is not a finite number. Note: the ends come
+// and go by value, so the caller's stay in registers on its path that needs no cut.
+[[gnu::noinline, gnu::cold]] TSegment CutSegment(const TRasterSurface& surface, float x0,
+                                                  float y0, float x1, float y1) {
+  TSegment cut{x0, y0, x1, y1, false};
   if (!std::isfinite(x0) || !std::isfinite(y0) || !std::isfinite(x1) || !std::isfinite(y1)) {
-    return false;
+    return cut;
   }
-  double frame[4];
-  GuardFrame(surface, frame);
-  for (int k = 0; k < 2; ++k) frame[k] += kGuard - margin;
-  for (int k = 2; k < 4; ++k) frame[k] -= kGuard - margin;
   const double dx = double{x1} - x0, dy = double{y1} - y0;
   double enter = 0, leave = 1;
   // p t <= q for each side, t along the segment.
   const double p[4] = {-dx, dx, -dy, dy};
-  const double q[4] = {x0 - frame[0], frame[2] - x0, y0 - frame[1], frame[3] - y0};
+  const double q[4] = {double{x0}, surface.width - double{x0}, double{y0},
+                       surface.height - double{y0}};
   for (int side = 0; side < 4; ++side) {
     if (p[side] == 0) {
-      if (q[side] < 0) return false;
+      if (q[side] < 0) return cut;
     } else if (p[side] < 0) {
       enter = std::max(enter, q[side] / p[side]);
     } else {
       leave = std::min(leave, q[side] / p[side]);
     }
   }
-  if (enter > leave) return false;
+  if (enter > leave) return cut;
   const double sx = x0, sy = y0;
-  x0 = static_cast<float>(sx + enter * dx);
-  y0 = static_cast<float>(sy + enter * dy);
-  x1 = static_cast<float>(sx + leave * dx);
-  y1 = static_cast<float>(sy + leave * dy);
-  return true;
+  cut.x0 = static_cast<float>(sx + enter * dx);
+  cut.y0 = static_cast<float>(sy + enter * dy);
+  cut.x1 = static_cast<float>(sx + leave * dx);
+  cut.y1 = static_cast<float>(sy + leave * dy);
+  cut.left = true;
+  return cut;
 }
 
 // Calls span(row_up, first, last) for every row of covered pixel centres inside the clip.
@@ -850,7 +854,12 @@ void RasterLine(const TRasterSurface& surface, const TRasterClip& given,
   const float bottom = static_cast<float>(surface.height);
   if (!(x0 >= 0 && x0 <= right && x1 >= 0 && x1 <= right && y0 >= 0 && y0 <= bottom &&
         y1 >= 0 && y1 <= bottom)) {
-    if (!CutSegment(surface, x0, y0, x1, y1, 0.0)) return;
+    const TSegment cut = CutSegment(surface, x0, y0, x1, y1);
+    if (!cut.left) return;
+    x0 = cut.x0;
+    y0 = cut.y0;
+    x1 = cut.x1;
+    y1 = cut.y1;
   }
   width = std::clamp(width, 1, 255);
   const TFlatBlend flat = FlatBlend(paint);
