@@ -148,19 +148,18 @@ std::string AtlasJson(const SheetGrid& grid, FileScale scale, int image_width,
 std::string ReplaceFileWith(const String& name, const std::string& bytes) {
   // The same replacement the PNG files get: a complete temporary file beside the target
   // takes its place, with every rule of "overwrite this file" (links, permissions, owners).
+  // The reason told is that of the first call that failed: open, write, flush, close or
+  // rename.
   TFileReplacement replacement;
-  errno = 0;
-  if (!replacement.Begin(name)) return std::strerror(errno != 0 ? errno : EIO);
+  if (!replacement.Begin(name)) return std::strerror(replacement.error);
   try {
     replacement.stream->WriteBytes(bytes.data(), static_cast<int64_t>(bytes.size()));
   } catch (const TStreamException&) {
-    const int error = errno != 0 ? errno : EIO;
     replacement.Abandon();
-    return std::strerror(error);
+    return std::strerror(replacement.error != 0 ? replacement.error : EIO);
   }
-  errno = 0;
   if (!replacement.Commit(static_cast<int64_t>(bytes.size()))) {
-    return std::strerror(errno != 0 ? errno : EIO);
+    return std::strerror(replacement.error);
   }
   return std::string();
 }

@@ -9,7 +9,7 @@ namespace {
 
 constexpr char16_t kEllipsis = u'\u2026';
 constexpr std::size_t kQuotedTail = 20;  // characters kept from the end of a cut value
-constexpr char16_t kShownForControl = u'?';
+constexpr char kShownForControl = '?';
 
 bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 
@@ -18,6 +18,8 @@ bool quiet_messages = false;
 
 }  // namespace
 
+bool IsControlCharacter(char16_t c) { return c < 32 || (c >= 127 && c < 160); }
+
 void SetQuietMessages(bool quiet) { quiet_messages = quiet; }
 
 void ReportNote(const std::string& line) {
@@ -25,7 +27,24 @@ void ReportNote(const std::string& line) {
 }
 
 void ReportLine(const std::string& line) {
-  std::fputs((line + "\n").c_str(), stderr);
+  // Note: the line is UTF-8, where a C1 character is the two bytes 0xC2 0x80-0x9F; a
+  // terminal that is not UTF-8 would take the second byte for a control byte.
+  std::string shown;
+  shown.reserve(line.size() + 1);
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(line[i]);
+    const auto next = i + 1 < line.size() ? static_cast<unsigned char>(line[i + 1]) : 0;
+    if (byte == 0xC2 && next >= 0x80 && next < 0xA0) {
+      shown += kShownForControl;
+      ++i;
+    } else if (byte < 32 || byte == 127) {
+      shown += kShownForControl;
+    } else {
+      shown += line[i];
+    }
+  }
+  shown += '\n';
+  std::fputs(shown.c_str(), stderr);
   std::fflush(stderr);
 }
 
@@ -41,7 +60,7 @@ std::string QuotedName(const String& name) {
     shown = shown.substr(0, head) + kEllipsis + shown.substr(tail_start);
   }
   for (char16_t& c : shown) {
-    if (c < 32) c = kShownForControl;
+    if (IsControlCharacter(c)) c = kShownForControl;
   }
   // Note: built by appending; g++ 12 warns falsely (-Wrestrict) on "literal" + string.
   std::string quoted(1, '"');

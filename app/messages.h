@@ -12,7 +12,10 @@
 // start and its end joined by "…".
 constexpr std::size_t kLongestQuotedValue = 80;
 
-// One line of text on stderr (UTF-8), for the program's few messages to the user.
+// True for the control characters: below 32, DEL (127) and the C1 range 128-159.
+bool IsControlCharacter(char16_t c);
+// One line of text on stderr (UTF-8), for the program's few messages to the user. A control
+// character in it is written as "?", never raw.
 void ReportLine(const std::string& line);
 // A line that tells rather than reports a failure (the files written without a display, a
 // setting mended, a copy skipped): on stderr like ReportLine, unless the run is quiet.

@@ -16,6 +16,7 @@
 #include "draw2d/draw2d.h"
 #include "pixmap/png/png.h"
 #include "runtime/text.h"
+#include "stream/replace.h"  // for the file system's name limit
 
 namespace {
 
@@ -278,3 +279,31 @@ const std::vector<TWrittenFile>& WrittenFiles() { return all_written_files; }
 int WrittenSpriteFileCount() { return written_sprite_files; }
 
 const String& SheetFileInProgress() { return file_in_progress; }
+
+String LongestOutputName() {
+  std::vector<String> names;
+  for (const String* suffix : SuffixesInOrder()) {
+    names.push_back(output_name + *suffix);
+    if (atlas_format != AtlasFormat::None) names.push_back(AtlasNameFor(names.back()));
+  }
+  if (split_sprites) {
+    const SheetGrid grid = GridOfSheet(sheet_width, sheet_height, sprite_width, sprite_height);
+    // Note: every sprite number has the width of the last one.
+    if (CellCount(grid) > 0) names.push_back(SpriteFileName(output_name, grid, 0));
+  }
+  String longest;
+  for (const String& name : names) {
+    if (FileNameLength(name) > FileNameLength(longest)) longest = name;
+  }
+  return longest;
+}
+
+std::string OutputNameProblem(const String& folder) {
+  const String longest = LongestOutputName();
+  const std::size_t length = FileNameLength(longest);
+  const std::size_t limit = FileNameLimit(folder);
+  // Note: a temporary name is cut to fit the limit, so only the final names count here.
+  if (length <= limit) return std::string();
+  return "The file name " + QuotedName(longest) + " is too long: " + std::to_string(length) +
+         " " + FileNameUnits() + ", and the file system allows " + std::to_string(limit);
+}

@@ -51,3 +51,11 @@ const std::vector<TWrittenFile>& WrittenFiles();
 int WrittenSpriteFileCount();
 // The file whose save is in progress (empty between saves).
 const String& SheetFileInProgress();
+
+// The longest name among the files the settings will have the run write: the sheet files,
+// their atlases and the sprite files.
+String LongestOutputName();
+// Checks before anything is drawn that every file the run will write into `folder` has a
+// name the file system there takes. Empty when they all fit; otherwise the one line that
+// names the longest and the limit.
+std::string OutputNameProblem(const String& folder);

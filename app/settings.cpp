@@ -4,7 +4,7 @@
 // State: the pair table and the configured values, all declared in settings.h.
 #include "app/settings.h"
 
-#include <algorithm>  // for std::min
+#include <algorithm>  // for std::min, std::max
 #include <cstdint>
 #include <cstdio>     // for reading standard input
 #include <cstring>    // for std::memcpy
@@ -215,6 +215,7 @@ std::optional<int> random_seed;
 TRenderer renderer = TRenderer::Software;
 AtlasFormat atlas_format = AtlasFormat::None;
 bool split_sprites = false;
+int draw_threads = 0;
 std::vector<std::string> setting_notes;
 
 void LoadSettings() {
@@ -318,9 +319,10 @@ String CleanOutputName(const String& name) {
   out.reserve(name.size());
   for (char16_t c : name) {
     if (c == u'"') continue;
-    // Note: control characters (a tab, bytes below 32) make names nobody can type.
+    // Note: control characters (a tab, bytes below 32, DEL and the C1 bytes 0x80-0x9F,
+    // one of which starts an escape sequence on some terminals) make names nobody can type.
     if (c == u'/' || c == u'\\' || c == u';' || c == u':' || c == u'*' || c == u'?' ||
-        c == u'!' || c < 32) {
+        c == u'!' || IsControlCharacter(c)) {
       c = u'_';
     }
     out.push_back(c);
@@ -353,6 +355,8 @@ const std::vector<TSettingInfo>& SettingTable() {
        "True: also write every sprite as a PNG file of its own"},
       {TSettingId::Renderer, "Renderer", "renderer", {u"Renderer"}, "Software",
        "OpenGL: draw with the machine's OpenGL; anything else: the software renderer"},
+      {TSettingId::Threads, "Threads", "threads", {u"Threads"}, "0",
+       "threads drawing without a display: 0 one per core, 1 one beside the program"},
   };
   return table;
 }
@@ -454,6 +458,7 @@ std::string SettingsFileText(const TSettingsSource& source) {
       case TSettingId::Renderer:
         value = renderer == TRenderer::OpenGL ? u"OpenGL" : u"Software";
         break;
+      case TSettingId::Threads: value = TextFromUtf8(std::to_string(draw_threads)); break;
     }
     text += std::string(setting.key) + " = " +
             (wide ? TextToUtf8(value) : TextToBytes(value)) + "\n";
@@ -478,6 +483,7 @@ void ReadSheetSettings(const TSettingsSource& source) {
   renderer = TRenderer::Software;
   atlas_format = AtlasFormat::None;
   split_sprites = false;
+  draw_threads = 0;
   setting_notes.clear();
 
   if (!source.file) {
@@ -530,6 +536,8 @@ void ReadSheetSettings(const TSettingsSource& source) {
   const String atlas = TextUpper(StringSetting(TSettingId::Atlas, u""));
   atlas_format = atlas == u"JSON" || atlas == u"TRUE" ? AtlasFormat::Json : AtlasFormat::None;
   split_sprites = TextUpper(StringSetting(TSettingId::Split, u"")) == u"TRUE";
+  // Note: a count below 0 means nothing else, so it counts as 0 (every core).
+  draw_threads = std::max(NumberSetting(TSettingId::Threads, 0), 0);
 
   // Note: a size below 1 would divide by zero in the grid or ask for an empty window.
   RequireAtLeastOne("sheet width", sheet_width);

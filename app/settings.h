@@ -1,7 +1,7 @@
 // Settings file: reads "settings.ini" once into a table of normalised key/value pairs and
 // looks settings up under their alias keys, and holds the sheet builder's configured
 // values (sheet and sprite size, scaling mode, output name, optional seed, and the opt-in
-// atlas and sprite files).
+// atlas and sprite files, and the drawing threads).
 // Depends on streams (file reading) and the debug trace. State: the pair table and the
 // configured values below.
 #pragma once
@@ -42,6 +42,7 @@ extern std::optional<int> random_seed;  // from "Seed" / "Random Seed"; none: us
 extern TRenderer renderer;               // from "Renderer": "OpenGL", else Software
 extern AtlasFormat atlas_format;        // from "Atlas" / "Atlas File"
 extern bool split_sprites;              // from "Split" / "Sprite Files": a PNG per cell
+extern int draw_threads;                // from "Threads": threads drawing off-screen, 0 all cores
 // What the user should hear about settings that were mended (an empty output name), one
 // line each; filled by ReadSheetSettings.
 extern std::vector<std::string> setting_notes;
@@ -57,7 +58,7 @@ class TSettingsError : public std::runtime_error {
 // the command line's key check, --help and --print-settings.
 enum class TSettingId {
   SheetWidth, SheetHeight, SpriteWidth, SpriteHeight, Scaling, OutputName, Seed, Atlas, Split,
-  Renderer
+  Renderer, Threads
 };
 
 // One setting as users write it.
@@ -112,8 +113,8 @@ int ParseIntFitting(const String& text, bool& fits);
 String CleanOutputName(const String& name);
 
 // Creates the pair table, LoadSettings, the six lookups in order, the output-name cleaning
-// and the seed, renderer, atlas and split lookups; then refuses sizes the program cannot work
-// with. Raises TSettingsError (before any window opens) for an unreadable file or an unusable
+// and the seed, renderer, atlas, split and threads lookups; then refuses sizes the program
+// cannot work with. Raises TSettingsError (before any window opens) for an unreadable file or an unusable
 // value: a size below 1, or a number whose digits need more than 32 bits.
 void ReadSheetSettings();
 // ReadSheetSettings from the given file (or standard input) and command-line lines. A file

@@ -20,6 +20,7 @@
 #include "app/sprite.h"
 #include "app/startup.h"
 #include "draw2d/draw2d.h"
+#include "draw2d/soft/softvex2d.h"  // for SetSoftVex2DThreads
 #include "graphics/graphics.h"
 #include "graphics/input.h"
 #include "graphics/system.h"
@@ -160,22 +161,31 @@ bool EnterOutputFolder(const String& folder) {
   return true;
 }
 
-// Puts the sprite's facet pauses out of action while it lives.
+// Puts the sprite's facet pauses out of action, and leaves out the first pass that the
+// second paints over, while it lives.
 class TNoPauses {
  public:
-  TNoPauses() : saved_(sprite_boundary_sleep) { sprite_boundary_sleep = [](int) {}; }
-  ~TNoPauses() { sprite_boundary_sleep = saved_; }
+  TNoPauses() : saved_(sprite_boundary_sleep), saved_skip_(sprite_hidden_pass_skipped) {
+    sprite_boundary_sleep = [](int) {};
+    sprite_hidden_pass_skipped = true;
+  }
+  ~TNoPauses() {
+    sprite_boundary_sleep = saved_;
+    sprite_hidden_pass_skipped = saved_skip_;
+  }
   TNoPauses(const TNoPauses&) = delete;
   TNoPauses& operator=(const TNoPauses&) = delete;
 
  private:
   void (*saved_)(int);
+  bool saved_skip_;
 };
 
 // The sheet loop after the window is open; returns the exit status. A file that could not
 // be written does not stop the loop, but the program then ends with status 1.
-// Note: nobody watches a sheet drawn off-screen, so it is drawn without the facet pauses
-// and the frame pacing that only pace the show: the same files, sooner.
+// Note: nobody watches a sheet drawn off-screen, so it is drawn without the facet pauses,
+// the frame pacing and the first pass of each sprite, which only make the show: the same
+// files, sooner.
 int SheetLoop(bool watched, const TRunOptions& options) {
   std::optional<TNoPauses> no_pauses;
   if (!watched) no_pauses.emplace();
@@ -260,11 +270,20 @@ int RunSheetBuilder(const TRunOptions& options) {
   // Note: checked before the window opens, so a mistyped folder costs no drawing.
   if (options.output_dir && !EnterOutputFolder(*options.output_dir)) return kStatusFailed;
   SetOffScreenOnly(options.no_window ? 1 : 0);
+  // Note: a name the file system of the output folder (now the current one) cannot take
+  // would otherwise be found after the whole sheet is drawn; it is refused before any
+  // window opens.
+  const std::string name_problem = OutputNameProblem(u".");
+  if (!name_problem.empty()) {
+    ReportLine(name_problem);
+    return kStatusFailed;
+  }
 
   cells_across = sheet_width / sprite_width;
   cells_down = sheet_height / sprite_height;
 
   SelectRenderer(renderer);
+  SetSoftVex2DThreads(draw_threads);
   Ref<TGraphics> window;
   try {
     window = OpenGraphics(sheet_width, sheet_height, 0, kPacingHertz, 0);

@@ -36,5 +36,7 @@ int RunSheetBuilder(const TRunOptions& options);
 // One pass of the cell loop over the current context: clears it and draws every cell,
 // presenting after each, paced to 60 Hz when `watched` (somebody sees the window), at once
 // otherwise. (Part of RunSheetBuilder, callable by tests and benchmarks.)
-// `cell_done`, when given, hears after each cell how many of all are done.
+// `cell_done`, when given, hears after each cell how many of all are done. Without a
+// display a cell counts as done once handed to the renderer, whose threads draw it soon
+// after (they are at most one cell per thread behind).
 void DrawSheet(bool watched, const std::function<void(int done, int total)>& cell_done = {});

@@ -6,7 +6,9 @@
 // changes a result, and x86-64 evaluates double arithmetic in double (no x87 excess).
 #include "app/sprite.h"
 
+#include <chrono>
 #include <cmath>  // for std::sin, std::cos, std::fmod
+#include <thread>  // for sleep_until
 
 #include "draw2d/draw2d.h"
 #include "graphics/graphics.h"
@@ -19,7 +21,8 @@
 int cell_width = 64;
 int cell_height = 64;
 int hue_counter = 0;
-void (*sprite_boundary_sleep)(int ms) = SleepMillis;
+void (*sprite_boundary_sleep)(int ms) = SpritePause;
+bool sprite_hidden_pass_skipped = false;
 
 namespace {
 
@@ -44,6 +47,13 @@ constexpr float kBoundaryAlpha = 0.1f;     // facet edges show
 constexpr double kStraightAlphaFactor = 0.25;
 constexpr int kBoundarySleepMillis = 2;
 constexpr int kEscapeKey = 27;
+// The end of a pause is waited out on the clock for this long, as a sleep may oversleep.
+constexpr auto kPauseSpin = std::chrono::microseconds(100);
+
+using PauseClock = std::chrono::steady_clock;
+
+// Module state.
+PauseClock::time_point last_pause_end;
 
 // Internal helpers.
 
@@ -128,6 +138,9 @@ void Sweep(const SpriteShape& shape) {
     // Note: mode 0 names no blend; the 2D layer draws it as BlendSolid, so the second pass
     // paints opaque over the first.
     if (pass == 1) SetBlend(0);
+    // Note: the second pass draws each line of the first again, with the same width and
+    // the opaque blend, so nothing of the first pass can show in the finished cell.
+    const bool lines_drawn = pass == 1 || !sprite_hidden_pass_skipped;
 
     for (float sweep_step = 0; sweep_step <= kSweepSteps; sweep_step += 1) {
       // The remainder is exact (fmod), so only whole multiples of the facet width count.
@@ -139,6 +152,7 @@ void Sweep(const SpriteShape& shape) {
           ring_brightness[j] = static_cast<float>(RandomReal(kBrightnessMin, kBrightnessMax));
         }
       }
+      if (!lines_drawn) continue;
       const double sweep_angle = double{sweep_step} / 10;
       const double theta = shape.start_angle + sweep_angle;
       const double lattice = theta + shape.lattice_offset;
@@ -183,6 +197,22 @@ void Sweep(const SpriteShape& shape) {
 }
 
 }  // namespace
+
+void SpritePause(int ms) {
+  const PauseClock::time_point now = PauseClock::now();
+  const PauseClock::time_point deadline = last_pause_end + std::chrono::milliseconds(ms);
+  if (deadline <= now) {
+    // Note: the work since the last pause took the whole pause; a late pause is not made
+    // up by shorter ones later, as a late frame is not.
+    last_pause_end = now;
+    return;
+  }
+  SleepMillis(0);  // hands the drawing recorded so far to the renderer first
+  std::this_thread::sleep_until(deadline - kPauseSpin);
+  while (PauseClock::now() < deadline) {
+  }
+  last_pause_end = deadline;
+}
 
 void ResetDrawState() {
   SetRotation(0);

@@ -3,7 +3,8 @@
 // an origin. Every decision comes from the random generator in a fixed order; the base
 // colour comes from hue_counter, which steps 30 degrees per sprite.
 // Depends on the random generator, the 2D front end, Flip, polled input and SleepMillis.
-// State: hue_counter (and the cell size the sheet loop sets before every cell).
+// State: hue_counter, the end of the last facet pause (and the cell size the sheet loop
+// sets before every cell).
 #pragma once
 
 // Cell size in pixels; the sheet loop copies the sprite size here before every cell.
@@ -12,8 +13,20 @@ extern int cell_height;
 // Hue in degrees of the next sprite; advanced by 30 mod 360 per sprite, never reset.
 extern int hue_counter;
 
-// The pause at every facet boundary (SleepMillis); tests swap it to count the pauses.
+// The pause at every facet boundary (SpritePause); tests swap it to count the pauses.
 extern void (*sprite_boundary_sleep)(int ms);
+
+// Pauses until `ms` milliseconds after the previous pause ended, so that the lines worked
+// out and the window presented since then happen inside the pause instead of after it;
+// returns at once when they took longer. Before it sleeps, the drawing recorded so far is
+// handed to the renderer (SleepMillis's work before a sleep).
+void SpritePause(int ms);
+
+// Whether DrawSprite leaves out the lines of its first pass (its random draws, pauses and
+// presentations still happen). Only for a sheet nobody watches: the second pass draws the
+// very same lines opaque, so every pixel of the first is painted over and the files are
+// the same; a watcher sees the first pass grow, so a watched sheet draws it.
+extern bool sprite_hidden_pass_skipped;
 
 // Most rings a sprite has; ring lists are indexed by ring number from 1.
 constexpr int kMaxRings = 6;

@@ -22,7 +22,7 @@ now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 exec {idle}<> <(:)
 pause() { read -r -t "$1" -u "$idle" || true; }
 
-floor_ms=$("$build/sheet_bench" "$seed" software none | awk '/floor of the rules/ {print $5}')
+floor_ms=$("$build/sheet_bench" "$seed" software none quick | awk '/floor of the rules/ {print $5}')
 
 Xvfb ":$display_number" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!

@@ -86,6 +86,8 @@ std::size_t FileNameLimit(const String& folder);
 // A name's length as the file system counts it: UTF-8 bytes on POSIX systems, UTF-16 units
 // on Windows.
 std::size_t FileNameLength(const String& name);
+// What FileNameLength counts, in words for a message: "bytes" or "UTF-16 units".
+const char* FileNameUnits();
 
 // For tests of the clean-up: `hook` runs right after each temporary file is created (null
 // for none), inside the span the clean-up must already cover.

@@ -1,6 +1,8 @@
 // Software 2D driver ("Software"). The main thread works out each primitive's device
 // vertices and paint exactly as the GL 2D driver hands them to its GL, records them as
-// commands, and the raster thread rasterises them into the current context's buffer.
+// commands, and the raster thread rasterises them into the current context's buffer; for
+// a context nobody can see, several raster threads draw the commands of different clip
+// rectangles (a sheet's cells) at once, each pixel's in the recorded order.
 // Anything that reads or shows the buffer (Flip on a visible window, GrabPixmap,
 // DrawPixmap, a context switch) first waits until the queue has run; a window nobody can
 // see is not shown, so its Flip does not wait.
@@ -15,9 +17,11 @@
 #include <cmath>      // for std::floor, std::isfinite, std::nan
 #include <cstring>    // for std::memcpy
 #include <memory>
+#include <thread>     // for std::thread::hardware_concurrency
 
 #include "draw2d/device.h"
 #include "draw2d/soft/raster.h"
+#include "draw2d/soft/rasterpool.h"
 #include "draw2d/soft/rasterqueue.h"
 #include "graphics/softgraphics.h"
 #include "graphics/system.h"
@@ -34,8 +38,42 @@ constexpr uint8_t kMaskAlpha = 128;
 
 using Clock = std::chrono::steady_clock;
 
+// Where recorded commands go: the raster queue's one thread, or, for a context nobody sees
+// when more threads are asked for, the pool that draws the cells side by side. Either
+// draws the same pixels; switching waits for what was recorded first.
+class TRasterWork {
+ public:
+  TRasterCommand& Begin() { return pooled_ ? pool_.Begin() : ring_.Begin(); }
+  void Commit() { pooled_ ? pool_.Commit() : ring_.Commit(); }
+  void Push(const TRasterCommand& command) {
+    pooled_ ? pool_.Push(command) : ring_.Push(command);
+  }
+  void Push(const TRasterCommand& command, const TRasterPayload& payload) {
+    pooled_ ? pool_.Push(command, payload) : ring_.Push(command, payload);
+  }
+  void Flush() { pooled_ ? pool_.Flush() : ring_.Flush(); }
+  void Drain() { pooled_ ? pool_.Drain() : ring_.Drain(); }
+  void Drop() { pooled_ ? pool_.Drop() : ring_.Drop(); }
+  void Stop() {
+    ring_.Stop();
+    pool_.Stop();
+  }
+  bool pooled() const { return pooled_; }
+  // Takes the pool (with this many threads) or the queue; what was recorded must have run.
+  void Choose(bool pooled, int threads) {
+    if (pooled) pool_.SetThreads(threads);
+    pooled_ = pooled;
+  }
+
+ private:
+  TRasterQueue ring_;
+  TRasterPool pool_;
+  bool pooled_ = false;
+};
+
 class TSoftVex2DDriver;
 TSoftVex2DDriver* the_driver = nullptr;
+int draw_threads = 0;  // see SetSoftVex2DThreads
 TSoftVex2DStats stats;
 
 double Milliseconds(Clock::duration duration) {
@@ -349,12 +387,40 @@ class TSoftVex2DDriver : public TVex2DDriver {
     }
   }
 
-  TRasterQueue& queue() { return Queue(); }
+  TRasterWork& queue() { return Queue(); }
+
+  // The number of raster threads from now on (0: one per core); see SetSoftVex2DThreads.
+  void SetThreads(int threads) {
+    FinishQueued();
+    draw_threads = threads;
+    if (!current_) return;
+    const bool was_pooled = queue_.pooled();
+    ChooseWork(*current_);
+    if (queue_.pooled() == was_pooled) return;
+    // The other way of drawing starts where this one left off.
+    TRasterCommand command = Command(TRasterOp::Target);
+    command.target = {surface_.pixels, surface_.pitch, surface_.width, surface_.height};
+    Queue().Push(command);
+    command = Command(TRasterOp::Clip);
+    command.rect[0] = clip_.x0;
+    command.rect[1] = clip_.y0;
+    command.rect[2] = clip_.x1;
+    command.rect[3] = clip_.y1;
+    Queue().Push(command);
+  }
 
  private:
   Ref<TGraphics> Wrap(Ref<TGraphics> context) {
     if (!context) return nullptr;
     return TVex2DGraphics::Create(context, this);
+  }
+
+  // Note: several threads draw only where nobody watches; a window shows every cell as it
+  // fills, so one thread draws while the program works out the next lines.
+  void ChooseWork(TVex2DGraphics& graphics) {
+    int threads = draw_threads;
+    if (threads <= 0) threads = static_cast<int>(std::thread::hardware_concurrency());
+    queue_.Choose(threads > 1 && !graphics.Visible(), threads);
   }
 
   // Forgets the previous context's device state and points the raster thread at the new
@@ -375,6 +441,7 @@ class TSoftVex2DDriver : public TVex2DDriver {
     offset_x_ = offset_y_ = 0.0;
     scaled_ = false;
     drew_ = false;
+    ChooseWork(graphics);
     TRasterCommand command = Command(TRasterOp::Target);
     command.target = {surface_.pixels, surface_.pitch, surface_.width, surface_.height};
     Queue().Push(command);
@@ -405,7 +472,7 @@ class TSoftVex2DDriver : public TVex2DDriver {
   }
 
   // The ring, once a line left open for its closing pixel is recorded.
-  TRasterQueue& Queue() {
+  TRasterWork& Queue() {
     if (open_line_) {
       queue_.Commit();
       open_line_ = nullptr;
@@ -470,7 +537,7 @@ class TSoftVex2DDriver : public TVex2DDriver {
     }
   }
 
-  TRasterQueue queue_;
+  TRasterWork queue_;
   TRasterCommand* open_line_ = nullptr;  // see DrawLine
   TVex2DGraphics* current_ = nullptr;
   TRasterSurface surface_;
@@ -536,6 +603,16 @@ void TSoftImageFrame::Draw(float x0, float y0, float x1, float y1, float tx, flo
 }  // namespace
 
 const TSoftVex2DStats& SoftVex2DStats() { return stats; }
+
+void SetSoftVex2DThreads(int threads) {
+  threads = std::max(threads, 0);
+  // Note: a driver not made yet takes the number when it is.
+  if (the_driver) {
+    the_driver->SetThreads(threads);
+  } else {
+    draw_threads = threads;
+  }
+}
 
 TVex2DDriver* SoftVex2DDriver() {
   // Driver singletons live for the whole process.

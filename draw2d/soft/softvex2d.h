@@ -22,5 +22,12 @@ struct TSoftVex2DStats {
 };
 const TSoftVex2DStats& SoftVex2DStats();
 
+// How many threads draw for a context nobody sees (off-screen): 0 (the default) one per
+// core, 1 one raster thread beside the recording thread, more that many, each drawing one
+// clip rectangle (a sheet's cell) at a time; below 0 counts as 0. Visible windows are
+// drawn by one raster thread. The pixels are the same whatever the number; the change
+// waits for what was recorded before it.
+void SetSoftVex2DThreads(int threads);
+
 // Starts the software 2D module: selects the driver with default flags 2. Runs once.
 void StartSoftVex2D();

@@ -12,6 +12,7 @@
 
 #include <png.h>
 
+#include <cerrno>
 #include <csetjmp>
 #include <exception>
 #include <string>
@@ -198,10 +199,13 @@ int SaveToPath(const Ref<TPixmap>& pixmap, const String& target, int level) {
     ok = WriteToStream(pixmap, replacement.stream, level);
   } catch (...) {
     replacement.Abandon();
+    if (replacement.error != 0) errno = replacement.error;
     throw;
   }
   if (!ok) {
     replacement.Abandon();
+    // Note: libpng gives up when a write fails; the write's reason is the one to tell.
+    errno = replacement.error;
     return 0;
   }
   return replacement.Commit(bytesWritten) ? 1 : 0;

@@ -345,6 +345,8 @@ std::size_t FileNameLimit(const String& folder) {
 
 std::size_t FileNameLength(const String& name) { return TextToUtf8(name).size(); }
 
+const char* FileNameUnits() { return "bytes"; }
+
 void SetTemporaryFileCreatedHook(void (*hook)()) { temporary_created_hook = hook; }
 
 // ---- TFileReplacement ------------------------------------------------------------------
@@ -475,5 +477,7 @@ void TFileReplacement::Abandon() {
     }
     stream.reset();
   }
+  // A write that failed before the caller gave up is the reason it did.
+  if (error == 0 && target_->written) error = target_->written->_error;
   target_->Release();
 }

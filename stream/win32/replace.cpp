@@ -236,6 +236,8 @@ std::size_t FileNameLimit(const String&) { return kNameLimit; }
 
 std::size_t FileNameLength(const String& name) { return name.size(); }
 
+const char* FileNameUnits() { return "UTF-16 units"; }
+
 void SetTemporaryFileCreatedHook(void (*hook)()) { temporary_created_hook = hook; }
 
 // ---- TFileReplacement ------------------------------------------------------------------
@@ -375,5 +377,7 @@ void TFileReplacement::Abandon() {
     }
     stream.reset();
   }
+  // A write that failed before the caller gave up is the reason it did.
+  if (error == 0 && target_->written) error = target_->written->_error;
   target_->Release();
 }

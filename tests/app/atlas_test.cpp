@@ -167,6 +167,29 @@ TEST_F(AtlasTest, EveryFileThatCannotBeWrittenIsNamedOnALineAndTheOthersComeOut)
                                                    "Out.json", "Out.png"}));
 }
 
+TEST_F(AtlasTest, AFullDiskIsTheReasonGivenForEveryKindOfFile) {
+  // /dev/full refuses every byte with ENOSPC; a link to it stands for a full disk. An atlas
+  // is small enough that its failure shows only when its file is closed.
+  for (const char* name : {"Out.json", "Out-hd.png", "Out-002.png"}) {
+    std::filesystem::create_symlink("/dev/full", dir / name);
+  }
+  split_sprites = true;
+  scale_mode = SCALE_GROW;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(SaveSheetFiles(MakeSheet(100, 50, 5)), 1);
+  const std::string messages = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(std::count(messages.begin(), messages.end(), '\n'), 4) << messages;
+  for (const char* line : {"\"Out.json\": No space left on device\n",
+                           "\"Out-hd.png\": No space left on device\n",
+                           "\"Out-hd.json\": its image \"Out-hd.png\" was not written\n",
+                           "\"Out-002.png\": No space left on device\n"}) {
+    EXPECT_NE(messages.find(line), std::string::npos) << line << "\n" << messages;
+  }
+  EXPECT_EQ(WrittenSheetFiles(),
+            (std::vector<String>{u"Out.png", u"Out-hd2.png", u"Out-hd2.json"}));
+  EXPECT_EQ(WrittenSpriteFileCount(), 5);
+}
+
 TEST(AtlasNames, NumbersWidenWithTheGridSoNamesSortInDrawingOrder) {
   const SheetGrid small = GridOfSheet(100, 50, 30, 22);
   EXPECT_EQ(SpriteFileName(u"a b", small, 5), u"a b-005.png");

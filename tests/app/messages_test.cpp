@@ -26,6 +26,15 @@ TEST(Messages, QuotedValuesAreCutToEightyCharactersOnOneLine) {
   EXPECT_EQ(TextToUtf8(TextFromUtf8(shown)), shown);
   // Control characters would break the line or the terminal: they show as "?".
   EXPECT_EQ(QuotedName(u"a\tb\nc\x1B[2J"), "\"a?b?c?[2J\"");
+  // DEL and the C1 characters too; the letters beyond them stay.
+  EXPECT_EQ(QuotedName(u"a\x7F" u"b\x9B" u"c\x80\u00E9"), "\"a?b?c?\xC3\xA9\"");
+}
+
+TEST(Messages, ALineNeverWritesAControlCharacterRaw) {
+  testing::internal::CaptureStderr();
+  ReportLine("tab\there, escape \x1B[2J, delete \x7F, C1 \xC2\x9B" "1m, caf\xC3\xA9 \xE2\x80\xA6");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "tab?here, escape ?[2J, delete ?, C1 ?1m, caf\xC3\xA9 \xE2\x80\xA6\n");
 }
 
 }  // namespace

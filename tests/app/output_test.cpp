@@ -6,6 +6,7 @@
 
 #include "app/output.h"
 #include "app/settings.h"
+#include "stream/replace.h"  // for the file system's name limit
 #include "sheet_files_test.h"
 
 namespace {
@@ -25,6 +26,38 @@ TEST_F(OutputTest, KeyOutClearsExactlyTheKeyColourWhateverItsAlpha) {
   for (int i = 0; i < 6; ++i) PixmapWritePixel(sheet, i % 3, i / 3, before[i]);
   KeyOutSheet(sheet);
   for (int i = 0; i < 6; ++i) EXPECT_EQ(PixmapReadPixel(sheet, i % 3, i / 3), after[i]) << i;
+}
+
+TEST_F(OutputTest, TheLongestNameOfTheRunMustFitTheFileSystemBeforeAnythingIsDrawn) {
+  // This scratch folder's file system takes names of 255 bytes.
+  ASSERT_EQ(FileNameLimit(u"."), 255u);
+  const int width = sheet_width, height = sheet_height;
+  sheet_width = sheet_height = 64;
+  output_name = String(251, u'n');  // "nnn.png" is 255 bytes
+  EXPECT_EQ(OutputNameProblem(u"."), "");
+  atlas_format = AtlasFormat::Json;  // "nnn.json" is 256
+  EXPECT_EQ(LongestOutputName(), output_name + u".json");
+  const std::string problem = OutputNameProblem(u".");
+  EXPECT_NE(problem.find(".json\" is too long: 256 bytes, and the file system allows 255"),
+            std::string::npos) << problem;
+  atlas_format = AtlasFormat::None;
+  // Every file of a mode counts: the "-hd2" names, and the sprite numbers, which widen to
+  // four digits for 1024 sprites.
+  output_name = String(247, u'n');
+  scale_mode = SCALE_SHRINK;
+  EXPECT_EQ(LongestOutputName(), output_name + u"-hd2.png");
+  EXPECT_EQ(OutputNameProblem(u"."), "");  // 255 exactly
+  scale_mode = SCALE_NONE;
+  split_sprites = true;
+  sprite_width = sprite_height = 2;  // 32 x 32 = 1024 sprites
+  EXPECT_EQ(LongestOutputName(), output_name + u"-0000.png");
+  EXPECT_NE(OutputNameProblem(u".").find("256 bytes"), std::string::npos);
+  // Letters beyond ASCII count with their UTF-8 bytes: 126 two-byte letters and ".png".
+  split_sprites = false;
+  output_name = String(126, u'\u00E9');
+  EXPECT_NE(OutputNameProblem(u".").find("256 bytes"), std::string::npos);
+  sheet_width = width;
+  sheet_height = height;
 }
 
 TEST_F(OutputTest, EnlargementsAreExactReplicas) {

@@ -295,11 +295,25 @@ TEST_F(ProgramTest, AHugeOutputNameIsQuotedShortInItsOneLine) {
                                 std::string(10 * 1024 * 1024, 'n') + "\n");
   std::string messages;
   EXPECT_EQ(RunOffScreen(dir, &messages), 1);
-  // The name cannot be a file name; that line and the line without a display, both short.
-  EXPECT_EQ(Lines(messages), 2) << messages.substr(0, 1000);
+  // The name cannot be a file name: said in one short line before anything is drawn.
+  EXPECT_EQ(Lines(messages), 1) << messages.substr(0, 1000);
   EXPECT_LT(messages.size(), 400u) << messages.substr(0, 1000);
   EXPECT_NE(messages.find("n\xE2\x80\xA6nnnnnnnnnnnnnnnn.png\""), std::string::npos)
       << messages.substr(0, 1000);
+  EXPECT_EQ(dir.Files(), std::vector<std::string>{"settings.ini"});
+}
+
+TEST_F(ProgramTest, ANameTooLongForTheFileSystemIsRefusedBeforeDrawing) {
+  // "Out.png" would fit in 255 bytes, its atlas would not: nothing is drawn or written.
+  const std::string name(251, 'n');
+  dir.Write("settings.ini", "Sheet Width=32\nSheet Height=32\nSize=32\nAtlas=JSON\nOutput=" +
+                                name + "\n");
+  std::string messages;
+  EXPECT_EQ(RunOffScreen(dir, &messages), 1);
+  EXPECT_EQ(Lines(messages), 1) << messages;
+  EXPECT_NE(messages.find("nnnnnnnnnnnnnnn.json\" is too long: 256 bytes, and the file system "
+                          "allows 255\n"),
+            std::string::npos) << messages;
   EXPECT_EQ(dir.Files(), std::vector<std::string>{"settings.ini"});
 }
 
@@ -330,8 +344,8 @@ TEST_F(ProgramTest, ADisplayThatDoesNotAnswerCountsAsNoDisplay) {
 }
 
 TEST_F(ProgramTest, AWindowWhoseDrawingBufferCannotBeHadIsRefusedWithItsReason) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "AddressSanitizer reserves the address space this test limits";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizer reserves the address space this test limits";
 #endif
   // The address space is capped at 800,000 KiB. The window is refused, saying why, instead
   // of drawing elsewhere, with either renderer.

@@ -230,6 +230,11 @@ TEST(SettingsValues, AnEmptyOutputNameBecomesOutWithANoteAndControlCharactersUnd
   ReadSheetSettings();
   EXPECT_EQ(output_name, u"sheet_one__[1m");
   EXPECT_TRUE(setting_notes.empty());
+  // So do DEL and the C1 bytes 0x80-0x9F (0x9B starts an escape sequence on some
+  // terminals); the bytes around them, 0x7E and 0xA0, stay.
+  WriteSettings("Output=a\x7F" "b\x80" "c\x9B" "d\x9F" "e\x7E\xA0\n");
+  ReadSheetSettings();
+  EXPECT_EQ(output_name, u"a_b_c_d_e~\u00A0");
   // No output line at all is simply the default, said nothing about.
   WriteSettings("Width=32\n");
   ReadSheetSettings();
@@ -289,6 +294,18 @@ TEST(SettingsValues, AtlasAndSplitWords) {
     ReadSheetSettings();
     EXPECT_EQ(atlas_format, atlas) << lines;
     EXPECT_EQ(split_sprites, split) << lines;
+  }
+}
+
+TEST(SettingsValues, ThreadsCountsEveryCoreUnlessGivenAndBelowZeroIsZero) {
+  TScratchDir dir;
+  const std::pair<const char*, int> cases[] = {
+      {"", 0}, {"Threads=1", 1}, {"threads = 7", 7}, {"Threads=-3", 0}, {"Threads=$10", 16},
+  };
+  for (const auto& [lines, threads] : cases) {
+    WriteSettings(lines);
+    ReadSheetSettings();
+    EXPECT_EQ(draw_threads, threads) << lines;
   }
 }
 

@@ -333,8 +333,8 @@ int RunWithLittleMemory(long headroom_mib, const TRecordingDriver* recorder,
 }
 
 TEST_F(SheetBuilderTest, RunningOutOfMemoryInTheOutputStepCostsOnlyTheFilesItCannotMake) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "AddressSanitizer reserves the address space this test limits";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizer reserves the address space this test limits";
 #endif
   {
     SCOPED_TRACE("no memory for the quadrupled copy: the others are written");

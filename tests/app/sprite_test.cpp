@@ -4,6 +4,7 @@
 // colour and the black cell, and the Escape way out.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -15,6 +16,7 @@
 #include "graphics/event.h"
 #include "graphics/graphics.h"
 #include "graphics/input.h"
+#include "graphics/system.h"
 #include "random/random.h"
 #include "runtime/runtime.h"
 
@@ -447,6 +449,34 @@ TEST_F(SpriteDeathTest, EscapeEndsTheProgramWithStatusZeroAfterTheExitActions) {
         std::fputs("sprite finished\n", stderr);
       },
       ::testing::ExitedWithCode(0), "exit actions ran");
+}
+
+}  // namespace
+
+namespace {
+
+int handovers = 0;
+void CountHandover() { ++handovers; }
+
+TEST(SpritePause, CountsFromTheEndOfThePreviousPauseAndSkipsWhenTheWorkTookLonger) {
+  using Clock = std::chrono::steady_clock;
+  SetBeforeSleep(CountHandover);
+  SpritePause(1);  // a start for the pauses below
+  const Clock::time_point first_end = Clock::now();
+  // Straight after a pause: it sleeps (handing the drawing over first) until the pause is
+  // over, which began a moment before first_end.
+  handovers = 0;
+  SpritePause(3);
+  EXPECT_GE(Clock::now() - first_end, std::chrono::milliseconds(2));
+  EXPECT_EQ(handovers, 1);
+  // After more work than a pause lasts: it is over already, nothing sleeps.
+  const Clock::time_point work_start = Clock::now();
+  while (Clock::now() - work_start < std::chrono::milliseconds(4)) {
+  }
+  handovers = 0;
+  SpritePause(3);
+  EXPECT_EQ(handovers, 0);
+  SetBeforeSleep(nullptr);
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 // File streams, URL opening through factories, the filesystem layer and the whole-URL
 // helpers. Every test works in its own temporary folder.
-#include <sys/stat.h>  // for mkfifo
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -211,21 +209,6 @@ TEST(FileLayer, PositionlessStreamsAreReadIntoMemory) {
   EXPECT_EQ(stream->ReadLine(), u"first");
   EXPECT_EQ(stream->ReadLine(), u"second");
   EXPECT_TRUE(stream->Eof());
-}
-
-TEST(FileLayer, FifoIsReadIntoMemoryToo) {
-  TScratchDir dir;
-  ASSERT_EQ(mkfifo("fifo", 0600), 0);
-  std::thread writer([] { WriteFileBytes("fifo", "through the pipe\nx"); });
-  Ref<TStream> stream = OpenFileForReading(u"fifo");
-  writer.join();
-  ASSERT_NE(stream, nullptr);
-  EXPECT_EQ(stream->Size(), 18);
-  EXPECT_EQ(stream->ReadLine(), u"through the pipe");
-  EXPECT_EQ(stream->ReadLine(), u"x");
-  EXPECT_TRUE(stream->Eof());
-  // A FIFO is not a regular file.
-  EXPECT_EQ(GetFileType(u"fifo"), FILETYPE_NONE);
 }
 
 TEST(FileLayer, OpenAndCloseFiles) {

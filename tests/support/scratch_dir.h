@@ -2,11 +2,12 @@
 // directory while it lives (unless asked not to be), and removed with its contents at the end.
 #pragma once
 
-#include <unistd.h>  // for mkdtemp
+#include <unistd.h>
 
 #include <algorithm>  // for std::sort
 #include <filesystem>
 #include <fstream>
+#include <random>  // for a fresh folder name
 #include <string>
 #include <vector>
 
@@ -15,8 +16,15 @@
 class TScratchDir {
  public:
   explicit TScratchDir(bool enter = true) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "sheettestXXXXXX").string();
-    path = mkdtemp(pattern.data());
+    // Note: created exclusively under a random name, as mkdtemp would; Windows has none.
+    std::random_device random;
+    const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";
+    for (;;) {
+      std::string name = "sheettest";
+      for (int i = 0; i < 10; ++i) name += digits[random() % 36];
+      path = std::filesystem::temp_directory_path() / name;
+      if (std::filesystem::create_directory(path)) break;
+    }
     if (enter) {
       previous_ = std::filesystem::current_path();
       std::filesystem::current_path(path);
