@@ -227,6 +227,15 @@ void GetOrigin(float& x, float& y) {
   y = CurrentGraphics->origin_y;
 }
 
+// A viewport edge in virtual units as a device pixel edge: the float32 quotient by the
+// scale, floored, held to 0..limit (a quotient that is not a number, as an empty virtual
+// resolution makes, counts as 0).
+int DeviceEdge(int64_t edge, float scale, int limit) {
+  const double device = std::floor(static_cast<float>(edge) / scale);
+  if (!(device > 0)) return 0;
+  return device < limit ? static_cast<int>(device) : limit;
+}
+
 // Stores the viewport in virtual units and clips the driver to it in device pixels.
 void SetViewport(int x, int y, int width, int height) {
   TVex2DGraphics* g = CurrentGraphics;
@@ -234,13 +243,14 @@ void SetViewport(int x, int y, int width, int height) {
   g->viewport_y = y;
   g->viewport_w = width;
   g->viewport_h = height;
-  // Note: the quotients are float32 reals, floored afterwards.
-  float xs = g->vres_mousexscale, ys = g->vres_mouseyscale;
-  int x0 = static_cast<int>(std::floor(static_cast<float>(x) / xs));
-  int y0 = static_cast<int>(std::floor(static_cast<float>(y) / ys));
-  // The far edge summed in 64 bits: int arguments near the limit must not overflow.
-  int x1 = static_cast<int>(std::floor(static_cast<float>(int64_t{x} + width) / xs));
-  int y1 = static_cast<int>(std::floor(static_cast<float>(int64_t{y} + height) / ys));
+  const float xs = g->vres_mousexscale, ys = g->vres_mouseyscale;
+  const int context_width = CurrentGraphicsWidth(), context_height = CurrentGraphicsHeight();
+  // The far edges are summed in 64 bits and every edge is held to the context, so no int
+  // arguments overflow and the driver gets a rectangle it can show.
+  const int x0 = DeviceEdge(x, xs, context_width);
+  const int y0 = DeviceEdge(y, ys, context_height);
+  const int x1 = DeviceEdge(int64_t{x} + width, xs, context_width);
+  const int y1 = DeviceEdge(int64_t{y} + height, ys, context_height);
   CurrentDriver->SetViewport(x0, y0, x1 - x0, y1 - y0);
 }
 

@@ -10,6 +10,7 @@
 #include <GL/gl.h>
 #include <GL/glext.h>  // for GL_CLAMP_TO_EDGE beyond OpenGL 1.1
 
+#include <algorithm>  // for std::clamp
 #include <cstdint>
 #include <cstring>    // for std::memcpy of whole rows
 #include <vector>
@@ -191,12 +192,17 @@ class TGLVex2DDriver : public TVex2DDriver {
       return;
     }
     glEnable(GL_SCISSOR_TEST);
-    // Note: the GL refuses a negative size and would keep clipping to the previous
-    // rectangle; such a viewport holds no pixels.
-    if (width < 0) width = 0;
-    if (height < 0) height = 0;
+    // Worked out in 64 bits and held to the context, so no int arguments overflow. Note:
+    // the GL refuses a negative size and would keep clipping to the previous rectangle;
+    // such a viewport holds no pixels.
+    const int64_t context_width = CurrentGraphicsWidth();
+    const int64_t x0 = std::clamp<int64_t>(x, 0, context_width);
+    const int64_t x1 = std::clamp<int64_t>(int64_t{x} + width, x0, context_width);
+    const int64_t y0 = std::clamp<int64_t>(y, 0, context_height);
+    const int64_t y1 = std::clamp<int64_t>(int64_t{y} + height, y0, context_height);
     // Top-down rectangle flipped into GL's bottom-up window coordinates.
-    glScissor(x, context_height - y - height, width, height);
+    glScissor(static_cast<GLint>(x0), static_cast<GLint>(context_height - y1),
+              static_cast<GLsizei>(x1 - x0), static_cast<GLsizei>(y1 - y0));
   }
 
   void SetTransform(float ix, float iy, float jx, float jy) override {
@@ -258,6 +264,7 @@ class TGLVex2DDriver : public TVex2DDriver {
 
   // --- pixels
   void DrawPixmap(const Ref<TPixmap>& pixmap, int x, int y) override {
+    if (!pixmap) return;
     int blend = applied_blend;
     SetTexturing(false);
     SetBlend(BLEND_SOLID);
@@ -266,7 +273,7 @@ class TGLVex2DDriver : public TVex2DDriver {
     glPixelZoom(1.0f, -1.0f);
     glRasterPos2i(0, 0);
     // Moves the raster position by window pixels from the context's top-left corner.
-    glBitmap(0, 0, 0, 0, static_cast<float>(x), static_cast<float>(-y), nullptr);
+    glBitmap(0, 0, 0, 0, static_cast<float>(x), -static_cast<float>(y), nullptr);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, source->pitch / 4);
     glDrawPixels(source->width, source->height, GL_RGBA, GL_UNSIGNED_BYTE, source->pixels);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
@@ -280,12 +287,21 @@ class TGLVex2DDriver : public TVex2DDriver {
     Ref<TPixmap> read = TPixmap::Create(width, height, PIXFMT_RGBA32, 4);
     glPixelStorei(GL_PACK_ALIGNMENT, 4);
     glPixelStorei(GL_PACK_ROW_LENGTH, 0);
-    glReadPixels(x, CurrentGraphicsHeight() - height - y, width, height, GL_RGBA,
+    // Note: the bottom row is worked out in 64 bits; a rectangle beyond what an int holds
+    // reads nothing.
+    const int64_t bottom_row = int64_t{CurrentGraphicsHeight()} - height - y;
+    if (bottom_row < INT32_MIN || bottom_row > INT32_MAX) {
+      read->ClearPixels(0);
+      SetBlend(blend);
+      return read;
+    }
+    glReadPixels(x, static_cast<GLint>(bottom_row), width, height, GL_RGBA,
                  GL_UNSIGNED_BYTE, read->pixels);
     // GL reads bottom row first; callers get row 0 on top. Note: the rows are swapped in
     // place through one row of scratch, so a grab needs the memory of one image, not two.
     std::vector<uint8_t> row(static_cast<std::size_t>(read->pitch));
-    for (int top = 0, bottom = height - 1; top < bottom; ++top, --bottom) {
+    // Note: a grab zero pixels wide has no rows to swap (and no memory to swap them in).
+    for (int top = 0, bottom = height - 1; read->pitch > 0 && top < bottom; ++top, --bottom) {
       uint8_t* upper = read->PixelPtr(0, top);
       uint8_t* lower = read->PixelPtr(0, bottom);
       std::memcpy(row.data(), upper, row.size());

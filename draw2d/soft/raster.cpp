@@ -1,19 +1,24 @@
 // Software rasteriser. Geometry is worked out the way a GL rasteriser works it out:
 // - positions go to window coordinates with y growing upwards (row 0 at the bottom),
-//   pixel centres at half-integers, and are snapped to 1/256 pixel, rounding halves up;
+//   pixel centres at half-integers, and are snapped to 1/256 pixel, rounding halves to
+//   even for polygon corners and up for lines and points, as the GL does;
+// - a point whose position lies outside the window draws nothing, a line that leaves the
+//   window is cut at its edge, and a triangle that reaches far beyond the window is cut at
+//   a frame around it first (see kGuard), so positions of any size are drawn clipped;
 // - a pixel is covered when its centre is inside a primitive's edges; a centre exactly on
 //   an edge belongs to the primitive when the edge is a left or bottom one (in y-up terms,
 //   edges walked counter-clockwise going down, or going right along the bottom), so shared
 //   edges are drawn once;
 // - a line is a parallelogram whose ends are moved so that it covers the pixels the
 //   diamond-exit rule gives (see LineShape), as wide as its width rounded to whole pixels;
-// - blending is done in bytes with the GL's product rounding (see MulByte).
+// - blending is done in bytes with the GL's product rounding (see MulByte); a texel is
+//   multiplied by the colour with exact rounding (see MulByteExact).
 // Set-up (snapping, edge slopes, blend constants) happens once per primitive; the loops
 // that touch pixels only step and write.
 #include "draw2d/soft/raster.h"
 
 #include <algorithm>  // for std::min, std::max, std::swap
-#include <cmath>      // for std::floor, std::fabs, std::log2
+#include <cmath>      // for std::floor, std::fabs, std::log2, std::lrintf, std::isfinite
 #include <cstring>    // for std::memcpy
 
 namespace {
@@ -41,6 +46,13 @@ inline uint32_t Pack(const uint8_t rgba[4]) { return Load(rgba); }
 inline uint32_t MulByte(uint32_t x, uint32_t y) {
   const uint32_t t = x * y;
   return (t + (t >> 8) + 128) >> 8;
+}
+
+// x * y / 255 for bytes, rounded to nearest: what a GL's texture unit gives for a texel
+// times the current colour.
+inline uint32_t MulByteExact(uint32_t x, uint32_t y) {
+  const uint32_t t = x * y + 128;
+  return (t + (t >> 8)) >> 8;
 }
 
 // MulByte of the bytes in bits 0-7 and 16-23 of `lanes` (other bits clear) by k, at once:
@@ -73,6 +85,15 @@ inline uint32_t MulPixels(uint32_t a, uint32_t b) {
   uint32_t result = 0;
   for (int shift = 0; shift < 32; shift += 8) {
     result |= MulByte((a >> shift) & 0xFF, (b >> shift) & 0xFF) << shift;
+  }
+  return result;
+}
+
+// Bytewise product of a texel and the colour, each byte rounded to nearest.
+inline uint32_t ModulatePixels(uint32_t texel, uint32_t colour) {
+  uint32_t result = 0;
+  for (int shift = 0; shift < 32; shift += 8) {
+    result |= MulByteExact((texel >> shift) & 0xFF, (colour >> shift) & 0xFF) << shift;
   }
   return result;
 }
@@ -165,6 +186,12 @@ constexpr float kMaxCoordinate = 4194304.0f;
 
 inline bool InRange(float value) { return std::fabs(value) <= kMaxCoordinate; }
 
+// A triangle with a corner beyond kMaxCoordinate is first cut at a frame this many pixels
+// outside the surface on every side: far enough that no pixel it can draw sees the cut,
+// near enough that the cut corners keep float32's fine steps. (Lines are cut at the
+// window itself, see RasterLine.)
+constexpr double kGuard = 4096.0;
+
 // floor() for values within kMaxCoordinate, without the library's general path.
 inline float Floor(float value) {
   const float truncated = static_cast<float>(static_cast<int32_t>(value));
@@ -214,9 +241,15 @@ struct TEdgeWalk {
   }
 };
 
-// A window coordinate on the 1/256 grid, halves rounded up.
+// A line's or point's window coordinate on the 1/256 grid, halves rounded up.
 inline int32_t Snap(float value) {
   return static_cast<int32_t>(Floor(value * static_cast<float>(kSubpixelSteps) + 0.5f));
+}
+
+// A polygon corner's window coordinate on the 1/256 grid, halves rounded to even, as a
+// GL rounds them. Note: lrintf rounds in the default mode, to nearest with ties to even.
+inline int32_t SnapCorner(float value) {
+  return static_cast<int32_t>(std::lrintf(value * static_cast<float>(kSubpixelSteps)));
 }
 
 // Rows in y-up numbering (M) that the clip allows: rows top-down y0 .. y1 - 1 are
@@ -270,6 +303,14 @@ bool LineShape(float v1x, float v1y, float v2x, float v2y, int width, TLineShape
   float x2diff = v2x - Floor(v2x) - 0.5f;
   float y2diff = v2y - Floor(v2y) - 0.5f;
 
+  // A segment that starts and ends inside the diamond of one pixel never leaves it and
+  // draws nothing. Note: only a segment shorter than one pixel (along both axes summed)
+  // can; the test goes first, since most lines are longer.
+  if (std::fabs(dx) + std::fabs(dy) < 1.0f && std::fabs(x1diff) + std::fabs(y1diff) < 0.5f &&
+      std::fabs(x2diff) + std::fabs(y2diff) < 0.5f && Floor(v1x) == Floor(v2x) &&
+      Floor(v1y) == Floor(v2y)) {
+    return false;
+  }
   if (std::fabs(dx) >= std::fabs(dy)) {
     shape.x_major = true;
     const float dydx = dy / dx;
@@ -494,16 +535,13 @@ struct TSnappedTriangle {
   int64_t x[3], y[3];
 };
 
-// Snaps a triangle given in window coordinates (y down); false when it has no area or
-// reaches beyond the rasteriser's range.
+// Snaps a triangle given in window coordinates (y down) within the rasteriser's range;
+// false when it has no area.
 bool SnapTriangle(const TRasterSurface& surface, const float xy[6], TSnappedTriangle& tri) {
   const float height = static_cast<float>(surface.height);
-  for (int i = 0; i < 6; ++i) {
-    if (!InRange(xy[i])) return false;
-  }
   for (int i = 0; i < 3; ++i) {
-    tri.x[i] = Snap(xy[2 * i] - 0.5f);
-    tri.y[i] = Snap((height - xy[2 * i + 1]) - 0.5f);
+    tri.x[i] = SnapCorner(xy[2 * i] - 0.5f);
+    tri.y[i] = SnapCorner((height - xy[2 * i + 1]) - 0.5f);
   }
   const int64_t area = (tri.x[1] - tri.x[0]) * (tri.y[2] - tri.y[0]) -
                        (tri.x[2] - tri.x[0]) * (tri.y[1] - tri.y[0]);
@@ -513,6 +551,112 @@ bool SnapTriangle(const TRasterSurface& surface, const float xy[6], TSnappedTria
     std::swap(tri.y[1], tri.y[2]);
   }
   return true;
+}
+
+// The part of a convex polygon (n corners, x and y in turn) on the inner side of the line
+// `axis` = bound (inner: below it when `upper`), written to `out`; returns its corner count.
+int CutPolygon(const double* in, int n, double* out, int axis, double bound, bool upper) {
+  int count = 0;
+  for (int i = 0; i < n; ++i) {
+    const double* a = in + 2 * i;
+    const double* b = in + 2 * ((i + 1) % n);
+    const double da = upper ? bound - a[axis] : a[axis] - bound;  // >= 0 inside
+    const double db = upper ? bound - b[axis] : b[axis] - bound;
+    if (da >= 0) {
+      out[2 * count] = a[0];
+      out[2 * count + 1] = a[1];
+      ++count;
+    }
+    if ((da >= 0) != (db >= 0)) {
+      const double t = da / (da - db);
+      out[2 * count] = a[0] + t * (b[0] - a[0]);
+      out[2 * count + 1] = a[1] + t * (b[1] - a[1]);
+      ++count;
+    }
+  }
+  return count;
+}
+
+// The frame around the surface that primitives beyond the rasteriser's range are cut at:
+// x0, y0, x1, y1 in window coordinates (y down).
+void GuardFrame(const TRasterSurface& surface, double frame[4]) {
+  const double limit = kMaxCoordinate / 2;
+  frame[0] = -kGuard;
+  frame[1] = -kGuard;
+  frame[2] = std::min<double>(surface.width, limit) + kGuard;
+  frame[3] = std::min<double>(surface.height, limit) + kGuard;
+}
+
+// Calls draw(tri) with the triangle snapped; a triangle reaching beyond the rasteriser's
+// range is cut at the guard frame first and its piece drawn as the fan of triangles a
+// convex polygon makes, whose shared edges the tie rule draws once. A corner that is not a
+// finite number draws nothing.
+template <class Draw>
+void ForEachPiece(const TRasterSurface& surface, const float xy[6], Draw&& draw) {
+  TSnappedTriangle tri;
+  if (InRange(xy[0]) && InRange(xy[1]) && InRange(xy[2]) && InRange(xy[3]) &&
+      InRange(xy[4]) && InRange(xy[5])) {
+    if (SnapTriangle(surface, xy, tri)) draw(tri);
+    return;
+  }
+  for (int i = 0; i < 6; ++i) {
+    if (!std::isfinite(xy[i])) return;
+  }
+  double frame[4];
+  GuardFrame(surface, frame);
+  // Each cut adds at most one corner to the three.
+  double a[2 * 8], b[2 * 8];
+  for (int i = 0; i < 6; ++i) a[i] = xy[i];
+  int n = CutPolygon(a, 3, b, 0, frame[0], false);
+  n = CutPolygon(b, n, a, 0, frame[2], true);
+  n = CutPolygon(a, n, b, 1, frame[1], false);
+  n = CutPolygon(b, n, a, 1, frame[3], true);
+  for (int k = 2; k < n; ++k) {
+    const float piece[6] = {static_cast<float>(a[0]),         static_cast<float>(a[1]),
+                            static_cast<float>(a[2 * k - 2]), static_cast<float>(a[2 * k - 1]),
+                            static_cast<float>(a[2 * k]),     static_cast<float>(a[2 * k + 1])};
+    if (SnapTriangle(surface, piece, tri)) draw(tri);
+  }
+}
+
+// A segment's ends, and whether any of it is left after a cut.
+struct TSegment {
+  float x0, y0, x1, y1;
+  bool left;
+};
+
+// Cuts a segment to the surface's bounds, in double and keeping its direction; nothing is
+// left when no part of it is inside or an end is not a finite number. Note: the ends come
+// and go by value, so the caller's stay in registers on its path that needs no cut.
+[[gnu::noinline, gnu::cold]] TSegment CutSegment(const TRasterSurface& surface, float x0,
+                                                  float y0, float x1, float y1) {
+  TSegment cut{x0, y0, x1, y1, false};
+  if (!std::isfinite(x0) || !std::isfinite(y0) || !std::isfinite(x1) || !std::isfinite(y1)) {
+    return cut;
+  }
+  const double dx = double{x1} - x0, dy = double{y1} - y0;
+  double enter = 0, leave = 1;
+  // p t <= q for each side, t along the segment.
+  const double p[4] = {-dx, dx, -dy, dy};
+  const double q[4] = {double{x0}, surface.width - double{x0}, double{y0},
+                       surface.height - double{y0}};
+  for (int side = 0; side < 4; ++side) {
+    if (p[side] == 0) {
+      if (q[side] < 0) return cut;
+    } else if (p[side] < 0) {
+      enter = std::max(enter, q[side] / p[side]);
+    } else {
+      leave = std::min(leave, q[side] / p[side]);
+    }
+  }
+  if (enter > leave) return cut;
+  const double sx = x0, sy = y0;
+  cut.x0 = static_cast<float>(sx + enter * dx);
+  cut.y0 = static_cast<float>(sy + enter * dy);
+  cut.x1 = static_cast<float>(sx + leave * dx);
+  cut.y1 = static_cast<float>(sy + leave * dy);
+  cut.left = true;
+  return cut;
 }
 
 // Calls span(row_up, first, last) for every row of covered pixel centres inside the clip.
@@ -611,7 +755,8 @@ TSampling ChooseSampling(const TRasterTexture& texture, double ds_dx, double dt_
   const double ux = ds_dx * base.width, vx = dt_dx * base.height;
   const double uy = ds_dy * base.width, vy = dt_dy * base.height;
   const double rho = std::max(std::sqrt(ux * ux + vx * vx), std::sqrt(uy * uy + vy * vy));
-  const double lambda = rho > 0 ? std::log2(rho) : 0.0;
+  // Note: a mapping too steep for a double still picks the smallest level.
+  const double lambda = rho > 0 ? std::min(std::log2(rho), 64.0) : 0.0;
   if (lambda <= 0 || texture.level_count <= 1) return sampling;
   const int top = texture.level_count - 1;
   if (texture.filtered) {
@@ -627,11 +772,31 @@ TSampling ChooseSampling(const TRasterTexture& texture, double ds_dx, double dt_
 
 inline uint32_t Sample(const TRasterTexture& texture, const TSampling& sampling, float s,
                        float t) {
+  // Coordinates beyond the texture clamp to its edge anyway; held to a small range (not a
+  // number to its low end) they convert to texel numbers safely.
+  s = std::fmin(std::fmax(s, -1.0f), 2.0f);
+  t = std::fmin(std::fmax(t, -1.0f), 2.0f);
   const TRasterTexels& level0 = texture.levels[sampling.level0];
   if (!sampling.linear) return SampleNearest(level0, s, t);
   const uint32_t first = SampleLinear(level0, s, t);
   if (sampling.level_mix == 0 || sampling.level1 == sampling.level0) return first;
   return Mix(first, SampleLinear(texture.levels[sampling.level1], s, t), sampling.level_mix);
+}
+
+// The single guard between the clip rectangles callers give and the pixels: every function
+// below that writes pixels first intersects its clip with the surface's bounds here, so no
+// fault in a driver or front end can make it write outside the buffer. An empty result has
+// x1 = x0 or y1 = y0.
+[[gnu::always_inline]] inline TRasterClip Inside(const TRasterSurface& surface,
+                                                 const TRasterClip& clip) {
+  const int width = surface.pixels ? std::max(surface.width, 0) : 0;
+  const int height = surface.pixels ? std::max(surface.height, 0) : 0;
+  TRasterClip inside;
+  inside.x0 = std::clamp(clip.x0, 0, width);
+  inside.x1 = std::clamp(clip.x1, inside.x0, width);
+  inside.y0 = std::clamp(clip.y0, 0, height);
+  inside.y1 = std::clamp(clip.y1, inside.y0, height);
+  return inside;
 }
 
 }  // namespace
@@ -647,8 +812,9 @@ TRasterClip ClipToSurface(const TRasterSurface& surface, int x, int y, int width
   return clip;
 }
 
-void RasterClear(const TRasterSurface& surface, const TRasterClip& clip,
+void RasterClear(const TRasterSurface& surface, const TRasterClip& given,
                  const uint8_t rgba[4]) {
+  const TRasterClip clip = Inside(surface, given);
   const uint32_t colour = Pack(rgba);
   for (int y = clip.y0; y < clip.y1; ++y) {
     uint8_t* row = surface.pixels + static_cast<ptrdiff_t>(y) * surface.pitch;
@@ -656,10 +822,15 @@ void RasterClear(const TRasterSurface& surface, const TRasterClip& clip,
   }
 }
 
-void RasterPoint(const TRasterSurface& surface, const TRasterClip& clip,
+void RasterPoint(const TRasterSurface& surface, const TRasterClip& given,
                  const TRasterPaint& paint, float x, float y) {
-  // Note: a position beyond the rasteriser's range (or not a number) draws nothing.
-  if (!InRange(x) || !InRange(y)) return;
+  const TRasterClip clip = Inside(surface, given);
+  // A point outside the window is clipped away before it is snapped, so one just outside
+  // is not snapped onto the edge pixel (not a number draws nothing too).
+  if (!(x >= 0 && x <= static_cast<float>(surface.width) && y >= 0 &&
+        y <= static_cast<float>(surface.height))) {
+    return;
+  }
   // The pixel whose square holds the snapped position.
   const int column = Snap(x) >> kSubpixelBits;
   const int row_up = Snap(static_cast<float>(surface.height) - y) >> kSubpixelBits;
@@ -671,11 +842,26 @@ void RasterPoint(const TRasterSurface& surface, const TRasterClip& clip,
   WithBlend(flat, [&]<TRasterBlend B>() { Store(p, FlatPixel<B>(flat, Load(p))); });
 }
 
-void RasterLine(const TRasterSurface& surface, const TRasterClip& clip,
+void RasterLine(const TRasterSurface& surface, const TRasterClip& given,
                 const TRasterPaint& paint, float x0, float y0, float x1, float y1,
                 int width) {
+  const TRasterClip clip = Inside(surface, given);
   if (clip.x0 >= clip.x1 || clip.y0 >= clip.y1) return;
-  if (!InRange(x0) || !InRange(y0) || !InRange(x1) || !InRange(y1)) return;
+  // A segment that leaves the window is cut at its edge, as a GL clips it to the view
+  // volume: its new end decides its last pixel there. The cut is worked out in double, so
+  // ends of any size (beyond the rasteriser's range too) are cut exactly enough.
+  const float right = static_cast<float>(surface.width);
+  const float bottom = static_cast<float>(surface.height);
+  if (!(x0 >= 0 && x0 <= right && x1 >= 0 && x1 <= right && y0 >= 0 && y0 <= bottom &&
+        y1 >= 0 && y1 <= bottom)) {
+    const TSegment cut = CutSegment(surface, x0, y0, x1, y1);
+    if (!cut.left) return;
+    x0 = cut.x0;
+    y0 = cut.y0;
+    x1 = cut.x1;
+    y1 = cut.y1;
+  }
+  width = std::clamp(width, 1, 255);
   const TFlatBlend flat = FlatBlend(paint);
   if (!flat.draws) return;
   const float height = static_cast<float>(surface.height);
@@ -690,25 +876,27 @@ void RasterLine(const TRasterSurface& surface, const TRasterClip& clip,
   });
 }
 
-void RasterTriangle(const TRasterSurface& surface, const TRasterClip& clip,
+void RasterTriangle(const TRasterSurface& surface, const TRasterClip& given,
                     const TRasterPaint& paint, const float xy[6]) {
+  const TRasterClip clip = Inside(surface, given);
+  if (clip.x0 >= clip.x1 || clip.y0 >= clip.y1) return;
   const TFlatBlend flat = FlatBlend(paint);
   if (!flat.draws) return;
-  TSnappedTriangle tri;
-  if (!SnapTriangle(surface, xy, tri)) return;
-  WithBlend(flat, [&]<TRasterBlend B>() {
-    ScanTriangle(surface, clip, tri, [&](int row_up, int first, int last) {
-      FillRun<B>(flat, PixelAt(surface, first, row_up), last - first + 1, 4);
+  ForEachPiece(surface, xy, [&](const TSnappedTriangle& tri) {
+    WithBlend(flat, [&]<TRasterBlend B>() {
+      ScanTriangle(surface, clip, tri, [&](int row_up, int first, int last) {
+        FillRun<B>(flat, PixelAt(surface, first, row_up), last - first + 1, 4);
+      });
     });
   });
 }
 
-void RasterTexturedTriangle(const TRasterSurface& surface, const TRasterClip& clip,
+void RasterTexturedTriangle(const TRasterSurface& surface, const TRasterClip& given,
                             const TRasterPaint& paint, const float xy[6], const float st[6],
                             const TRasterTexture& texture) {
+  const TRasterClip clip = Inside(surface, given);
+  if (clip.x0 >= clip.x1 || clip.y0 >= clip.y1) return;
   if (texture.level_count < 1) return;
-  TSnappedTriangle tri;
-  if (!SnapTriangle(surface, xy, tri)) return;
   // Texture coordinates are an affine function of the window position (y down), found
   // from the three corners: s = s0 + ds_dx (x - x0) + ds_dy (y - y0), likewise t.
   const double ax = double{xy[2]} - xy[0], ay = double{xy[3]} - xy[1];
@@ -723,23 +911,26 @@ void RasterTexturedTriangle(const TRasterSurface& surface, const TRasterClip& cl
   const uint32_t colour = Pack(paint.rgba);
   const int height = surface.height;
 
-  ScanTriangle(surface, clip, tri, [&](int row_up, int first, int last) {
-    // Centre of the pixel, y down.
-    const double y = (height - 1 - row_up) + 0.5 - xy[1];
-    uint8_t* p = PixelAt(surface, first, row_up);
-    for (int column = first; column <= last; ++column, p += 4) {
-      const double x = column + 0.5 - xy[0];
-      const float s = static_cast<float>(st[0] + ds_dx * x + ds_dy * y);
-      const float t = static_cast<float>(st[1] + dt_dx * x + dt_dy * y);
-      const uint32_t fragment = MulPixels(Sample(texture, sampling, s, t), colour);
-      if (paint.blend == TRasterBlend::Mask && (fragment >> 24) < kMaskThreshold) continue;
-      Store(p, BlendPixel(paint.blend, fragment, Load(p)));
-    }
+  ForEachPiece(surface, xy, [&](const TSnappedTriangle& tri) {
+    ScanTriangle(surface, clip, tri, [&](int row_up, int first, int last) {
+      // Centre of the pixel, y down.
+      const double y = (height - 1 - row_up) + 0.5 - xy[1];
+      uint8_t* p = PixelAt(surface, first, row_up);
+      for (int column = first; column <= last; ++column, p += 4) {
+        const double x = column + 0.5 - xy[0];
+        const float s = static_cast<float>(st[0] + ds_dx * x + ds_dy * y);
+        const float t = static_cast<float>(st[1] + dt_dx * x + dt_dy * y);
+        const uint32_t fragment = ModulatePixels(Sample(texture, sampling, s, t), colour);
+        if (paint.blend == TRasterBlend::Mask && (fragment >> 24) < kMaskThreshold) continue;
+        Store(p, BlendPixel(paint.blend, fragment, Load(p)));
+      }
+    });
   });
 }
 
-void RasterCopy(const TRasterSurface& surface, const TRasterClip& clip, const uint8_t* rgba,
+void RasterCopy(const TRasterSurface& surface, const TRasterClip& given, const uint8_t* rgba,
                 int pitch, int width, int height, int x, int y) {
+  const TRasterClip clip = Inside(surface, given);
   const int x0 = std::max(clip.x0, x);
   const int x1 = static_cast<int>(std::min<int64_t>(clip.x1, int64_t{x} + width));
   const int y0 = std::max(clip.y0, y);
@@ -747,7 +938,7 @@ void RasterCopy(const TRasterSurface& surface, const TRasterClip& clip, const ui
   if (x0 >= x1 || y0 >= y1) return;
   for (int row = y0; row < y1; ++row) {
     std::memcpy(surface.pixels + static_cast<ptrdiff_t>(row) * surface.pitch + x0 * 4,
-                rgba + static_cast<ptrdiff_t>(row - y) * pitch + (x0 - x) * 4,
+                rgba + (int64_t{row} - y) * pitch + (int64_t{x0} - x) * 4,
                 static_cast<size_t>(x1 - x0) * 4);
   }
 }

@@ -30,7 +30,8 @@ struct TRasterSurface {
 };
 
 // The pixels that drawing may change: x0 <= x < x1 and y0 <= y < y1, rows counted from the
-// top. It must lie inside the surface (see ClipToSurface).
+// top. Any rectangle is safe: the rasteriser intersects it with the surface before it
+// touches a pixel.
 struct TRasterClip {
   int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
 };

@@ -14,7 +14,7 @@
 
 #include <algorithm>  // for std::min, std::max
 #include <chrono>
-#include <cmath>      // for std::floor, std::isfinite
+#include <cmath>      // for std::floor, std::isfinite, std::nan
 #include <cstring>    // for std::memcpy
 #include <memory>
 #include <thread>     // for std::thread::hardware_concurrency
@@ -320,23 +320,35 @@ class TSoftVex2DDriver : public TVex2DDriver {
     const bool keep_alpha = (CurrentGraphicsFlags() & GRAPHICS_ALPHABUFFER) != 0;
     for (int row = y0; row < y1; ++row) {
       const uint8_t* from = surface_.pixels + static_cast<ptrdiff_t>(row) * surface_.pitch;
-      uint8_t* to = grabbed->pixels + static_cast<ptrdiff_t>(row - y) * grabbed->pitch;
+      uint8_t* to = grabbed->pixels + (int64_t{row} - y) * grabbed->pitch;
       for (int column = x0; column < x1; ++column) {
-        std::memcpy(to + (column - x) * 4, from + column * 4, 4);
-        if (!keep_alpha) to[(column - x) * 4 + 3] = 255;
+        uint8_t* pixel = to + (int64_t{column} - x) * 4;
+        std::memcpy(pixel, from + column * 4, 4);
+        if (!keep_alpha) pixel[3] = 255;
       }
     }
     return grabbed;
   }
 
   void SetResolution(float width, float height) override {
-    // Note: a GL refuses an empty range and keeps its previous projection; so does this.
-    const double scale_x = surface_.width / static_cast<double>(width);
-    const double scale_y = surface_.height / static_cast<double>(height);
-    if (!std::isfinite(scale_x) || !std::isfinite(scale_y)) return;
-    scale_x_ = scale_x;
-    scale_y_ = scale_y;
-    scaled_ = scale_x != 1.0 || scale_y != 1.0;
+    if (width == 0 || height == 0) {
+      // Note: the GL driver loads the identity before it asks for the projection, and a GL
+      // refuses an empty range, so the identity stays: -1..1 spans the window, y upwards.
+      scale_x_ = surface_.width / 2.0;
+      offset_x_ = surface_.width / 2.0;
+      scale_y_ = -surface_.height / 2.0;
+      offset_y_ = surface_.height / 2.0;
+      scaled_ = true;
+      return;
+    }
+    // A range that is not a finite number gives positions that are not either, which draw
+    // nothing, as with a GL's projection made of them.
+    const double nan = std::nan("");
+    const bool finite = std::isfinite(width) && std::isfinite(height);
+    scale_x_ = finite ? surface_.width / static_cast<double>(width) : nan;
+    scale_y_ = finite ? surface_.height / static_cast<double>(height) : nan;
+    offset_x_ = offset_y_ = 0.0;
+    scaled_ = scale_x_ != 1.0 || scale_y_ != 1.0;
   }
 
   // Two textured triangles for an image frame's quad.
@@ -426,6 +438,7 @@ class TSoftVex2DDriver : public TVex2DDriver {
     UpdatePaint();
     line_width_ = 1;
     scale_x_ = scale_y_ = 1.0;
+    offset_x_ = offset_y_ = 0.0;
     scaled_ = false;
     drew_ = false;
     ChooseWork(graphics);
@@ -489,8 +502,8 @@ class TSoftVex2DDriver : public TVex2DDriver {
   // A window position through the virtual resolution, in device pixels.
   void Device(float x, float y, float out[2]) const {
     if (scaled_) {
-      x = static_cast<float>(x * scale_x_);
-      y = static_cast<float>(y * scale_y_);
+      x = static_cast<float>(x * scale_x_ + offset_x_);
+      y = static_cast<float>(y * scale_y_ + offset_y_);
     }
     out[0] = x;
     out[1] = y;
@@ -537,6 +550,7 @@ class TSoftVex2DDriver : public TVex2DDriver {
   bool paints_ = true;  // see UpdatePaint
   int line_width_ = 1;
   double scale_x_ = 1.0, scale_y_ = 1.0;
+  double offset_x_ = 0.0, offset_y_ = 0.0;  // see SetResolution
   bool scaled_ = false;
   bool drew_ = false;  // something was drawn in clip_ since NoteDamage last ran
 };

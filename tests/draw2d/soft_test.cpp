@@ -222,6 +222,30 @@ TEST_F(SoftDriver, ShapesReachingPastTheWindowAreClippedToIt) {
       4);
 }
 
+TEST_F(SoftDriver, ShortLinesFromPixelCentresDrawWhatTheDiamondRuleGives) {
+  // Lines shorter than a pixel from a pixel centre in every direction: one that stays in
+  // the start pixel's diamond never leaves it and draws nothing, whichever way it goes.
+  ExpectSamePixels([] {
+    int n = 0;
+    for (float dx = -0.45f; dx <= 0.46f; dx += 0.05f) {
+      for (float dy = -0.45f; dy <= 0.46f; dy += 0.05f, ++n) {
+        const float x = 8.0f + (n % 40) * 6, y = 8.0f + (n / 40) * 6;
+        DrawLine(x, y, x + dx, y + dy, 0);
+      }
+    }
+    DrawLine(20, 200, 20.1f, 200.3f, 0);
+  });
+}
+
+TEST_F(SoftDriver, TiesOfTheSubpixelSnapRoundToEvenInAPowerOfTwoWindow) {
+  // Polygon corners exactly half a step between two 1/256 positions.
+  ExpectSamePixels([] {
+    DrawRect(10.501953125f, 10.501953125f, 10, 10);
+    DrawRect(40.498046875f, 30.501953125f, 10.00390625f, 9.99609375f);
+    DrawPoly({100.501953125f, 100.498046875f, 130.001953125f, 100.5f, 120.5f, 120.501953125f});
+  });
+}
+
 // --- colour and blending
 
 TEST_F(SoftDriver, EveryBlendModeBlendsLikeTheGL) {
