@@ -8,8 +8,21 @@
 namespace {
 
 constexpr int kDefaultGLFlags = GRAPHICS_BACKBUFFER;
+// Display modes asked for at the most.
+constexpr int kModeTableSize = 1024;
 
 }  // namespace
+
+// The same for every platform: the platform fills the table, this turns it into modes.
+std::vector<TGraphicsMode> DisplayGraphicsModes() {
+  static int table[kModeTableSize * 4];
+  const int count = GLContextEnumModes(table, kModeTableSize);
+  std::vector<TGraphicsMode> modes(count);
+  for (int i = 0; i < count; ++i) {
+    modes[i] = {table[i * 4], table[i * 4 + 1], table[i * 4 + 2], table[i * 4 + 3]};
+  }
+  return modes;
+}
 
 // A GL context; _context is the platform record, null once closed.
 class TGLGraphics : public TGraphics {

@@ -53,7 +53,7 @@ void GLContextSetSwapInterval(int interval);
 // the count. Modes under 16 bits per pixel are skipped.
 int GLContextEnumModes(int* table, int capacity);
 // The display's modes through GLContextEnumModes, as graphics modes (for every driver that
-// makes windows on this layer).
+// makes windows on this layer); defined once in graphics/glgraphics.cpp.
 std::vector<TGraphicsMode> DisplayGraphicsModes();
 GLContextRecord* GLContextCurrent();
 // Why the last GLContextCreate or GLContextAttach gave no record, in the user's words

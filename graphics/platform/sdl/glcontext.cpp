@@ -32,8 +32,6 @@ constexpr char kDisplayModeError[] = "GLGraphicsDriver failed to set display mod
 constexpr int kKindAttached = 1;
 constexpr int kKindDesktop = 2;
 constexpr int kKindFullScreen = 3;
-// Display modes asked for at the most.
-constexpr int kModeTableSize = 1024;
 // SDL refuses windows wider or higher than this ("Window is too large.").
 constexpr int kLargestWindowSide = 16384;
 
@@ -586,16 +584,6 @@ int GLContextEnumModes(int* table, int capacity) {
     ++count;
   }
   return count;
-}
-
-std::vector<TGraphicsMode> DisplayGraphicsModes() {
-  static int table[kModeTableSize * 4];
-  const int count = GLContextEnumModes(table, kModeTableSize);
-  std::vector<TGraphicsMode> modes(count);
-  for (int i = 0; i < count; ++i) {
-    modes[i] = {table[i * 4], table[i * 4 + 1], table[i * 4 + 2], table[i * 4 + 3]};
-  }
-  return modes;
 }
 
 GLContextRecord* GLContextCurrent() { return current_record; }

@@ -29,7 +29,6 @@ constexpr int kKindDesktop = 2;
 constexpr int kKindFullScreen = 3;
 // A fixed-size window with title bar, close box and minimise box.
 constexpr DWORD kDesktopStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-constexpr int kModeTableSize = 1024;
 // The largest window side the platform makes (the same limit as on the other platform).
 constexpr int kLargestWindowSide = 16384;
 constexpr WPARAM kScreenSaver = 0xF140;
@@ -467,16 +466,6 @@ int GLContextEnumModes(int* table, int capacity) {
     ++count;
   }
   return count;
-}
-
-std::vector<TGraphicsMode> DisplayGraphicsModes() {
-  static int table[kModeTableSize * 4];
-  const int count = GLContextEnumModes(table, kModeTableSize);
-  std::vector<TGraphicsMode> modes(count);
-  for (int i = 0; i < count; ++i) {
-    modes[i] = {table[i * 4], table[i * 4 + 1], table[i * 4 + 2], table[i * 4 + 3]};
-  }
-  return modes;
 }
 
 GLContextRecord* GLContextCurrent() { return current_record; }
