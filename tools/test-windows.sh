@@ -102,21 +102,14 @@ declare -A needs_display=(
   [test_draw2d]='GLDriver.*:GLStart.*'
   [test_app]='GLSprite.*'
 )
-# Left out on Windows: a symbolic link needs a privilege that a test cannot count on; the
-# software renderer's comparisons with the GL driver need a GL context with no display,
-# which Windows does not give, and under wine's GL on Xvfb a few line pixels differ (see
-# the README); the default renderer's own pixels are pinned all the same.
-left_out='AtlasFiles.AnAtlasIsReplacedByTheRulesTheSheetsFollow:SoftDriver.*'
+# Left out on Windows: a symbolic link needs a privilege that a test cannot count on; a
+# full disk is made with /dev/full, which Windows has no counterpart of; the software
+# renderer's comparisons with the GL driver need a GL context with no display, which
+# Windows does not give, and under wine's GL on Xvfb a few line pixels differ (see the
+# README); the default renderer's own pixels are pinned all the same.
+left_out='AtlasFiles.AnAtlasIsReplacedByTheRulesTheSheetsFollow'
+left_out+=':AtlasTest.AFullDiskIsTheReasonGivenForEveryKindOfFile:SoftDriver.*'
 left_out+=':RendererSheet.SoftwareSheetsAreTheGLDriversPixelForPixel'
-# Not yet passing under wine, to be mended in the tests or the stream layer (each listed in
-# the README): expectations of a POSIX file system (names counted in bytes, folders whose
-# case matters, /dev/full, a test helper opening a UTF-8 name through the ANSI code page),
-# and a 255-unit name that wine's file system, counting UTF-8 bytes, refuses.
-left_out+=':OutputTest.TheLongestNameOfTheRunMustFitTheFileSystemBeforeAnythingIsDrawn'
-left_out+=':AtlasTest.AFullDiskIsTheReasonGivenForEveryKindOfFile'
-left_out+=':FileLayer.ResolvePathCaseMatchesEachComponent'
-left_out+=':FileStream.BackslashesAndNonAsciiPathsReachTheFile'
-left_out+=':WindowsFiles.TemporaryFilesAreCreatedNewAndNamesFillAVolumesLimit'
 
 cd "$work" || exit 1
 for program in "$out"/test_*.exe; do

@@ -14,7 +14,7 @@
 #include <climits>  // for INT_MIN, INT_MAX
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>  // for unsetenv, getenv
+#include <cstdlib>  // for getenv
 #include <functional>
 #include <limits>
 #include <random>
@@ -28,6 +28,7 @@
 #include "draw2d/soft/softvex2d.h"
 #include "graphics/graphics.h"
 #include "runtime/object.h"  // for TRuntimeError
+#include "support/environment.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ Ref<TGraphics> ContextOf(TVex2DDriver* driver) {
 }
 
 bool HaveGL() {
-  unsetenv("DISPLAY");  // always the off-screen window, display or not
+  UnsetEnvironment("DISPLAY");  // always the off-screen window, display or not
   StartGLVex2D();
   StartSoftVex2D();
   return GLVex2DDriver() && ContextOf(GLVex2DDriver());
@@ -637,7 +638,7 @@ void SurvivesHostileValues(TVex2DDriver* driver, uint32_t seed) {
 }
 
 TEST(HostileValues, DrawClippedOnTheSoftwareDriver) {
-  unsetenv("DISPLAY");
+  UnsetEnvironment("DISPLAY");
   StartGLVex2D();
   StartSoftVex2D();
   ASSERT_NE(ContextOf(SoftVex2DDriver()), nullptr);
