@@ -1,6 +1,7 @@
 // File replacement and file streams on Windows: folders and names beyond Latin letters
 // (UTF-16 at the system boundary), a read-only file refused and kept, exclusive creation of
-// the temporary file, and names as long as a Windows volume allows.
+// the temporary file, names as long as a Windows volume allows, and no temporary file left
+// by a console's Ctrl+C.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
@@ -102,6 +103,42 @@ TEST_F(WindowsFiles, APathThatExistsWhateverItsCaseIsTakenAsWritten) {
   EXPECT_EQ(ResolvePathCase(u"assets/IMAGE.png"), u"assets/IMAGE.png");
   EXPECT_EQ(Read(ResolvePathCase(u"assets/IMAGE.png")), "x");
   EXPECT_EQ(ResolvePathCase(u"assets/nothing.png"), u"");
+}
+
+// A console's Ctrl+C while a file is saved ends the program, and the console control
+// handler removes the temporary file first: the event is sent right after the temporary
+// file is created, before it is armed, which the handler must wait out.
+TEST_F(WindowsFiles, AConsoleInterruptWhileSavingLeavesNoTemporaryFile) {
+  ASSERT_TRUE(Replace(u"sheet.png", "old"));
+  // The child process of a death test runs this test again from its start, in a scratch
+  // folder of its own: it is told the parent's folder, the one checked afterwards.
+  wchar_t folder[MAX_PATH] = {};
+  if (GetEnvironmentVariableW(L"SHEETBUILDER_SAVE_FOLDER", folder, MAX_PATH) == 0) {
+    GetCurrentDirectoryW(MAX_PATH, folder);
+    SetEnvironmentVariableW(L"SHEETBUILDER_SAVE_FOLDER", folder);
+  }
+  EXPECT_EXIT(
+      {
+        SetCurrentDirectoryW(folder);
+        // A console of the child's own, with Ctrl+C handled whatever its parent set.
+        FreeConsole();
+        AllocConsole();
+        SetConsoleCtrlHandler(nullptr, FALSE);
+        SetTemporaryFileCreatedHook([] { GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0); });
+        TFileReplacement replacement;
+        if (!replacement.Begin(u"sheet.png")) ExitProcess(10);
+        Sleep(10000);  // the event ends the process long before
+        ExitProcess(11);
+      },
+      // Note: Windows' own last handler ends the process with STATUS_CONTROL_C_EXIT;
+      // wine's ends it with 0.
+      [](int status) {
+        return static_cast<DWORD>(status) == STATUS_CONTROL_C_EXIT || status == 0;
+      },
+      "");
+  EXPECT_EQ(Names(u"."), std::vector<String>{u"sheet.png"});
+  EXPECT_EQ(Read(u"sheet.png"), "old");
+  SetEnvironmentVariableW(L"SHEETBUILDER_SAVE_FOLDER", nullptr);
 }
 
 }  // namespace
