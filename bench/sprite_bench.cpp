@@ -5,8 +5,12 @@
 #include <benchmark/benchmark.h>
 
 #include "app/sprite.h"
+#include <cstring>
+#include <vector>
+
 #include "bench/null_driver.h"
 #include "draw2d/draw2d.h"
+#include "draw2d/soft/raster.h"
 #include "graphics/graphics.h"
 #include "graphics/input.h"
 #include "random/random.h"
@@ -36,6 +40,84 @@ void BM_DrawSprite(benchmark::State& state) {
   state.counters["lines/sprite"] = double(lines) / double(state.iterations());
 }
 BENCHMARK(BM_DrawSprite)->Unit(benchmark::kMillisecond);
+
+
+// What the generator asks a driver to draw, kept for the rasteriser: each line with its
+// closing pixel, paint and width. Positions become window pixels as the software driver
+// makes them with no transform (the cell's origin plus the pixel-centre half).
+struct TRecordedLine {
+  float ends[4];
+  int width;
+  TRasterPaint paint;
+};
+
+class TRecordingDriver : public TNullDriver {
+ public:
+  std::vector<TRecordedLine> lines;
+  void SetBlend(int blend) override {
+    paint_.blend = blend == BLEND_ALPHA ? TRasterBlend::Alpha : TRasterBlend::Solid;  // all sprites use
+  }
+  void SetAlpha(float alpha) override { paint_.rgba[3] = static_cast<uint8_t>(alpha * 255); }
+  void SetColor(int r, int g, int b) override {
+    paint_.rgba[0] = static_cast<uint8_t>(r);
+    paint_.rgba[1] = static_cast<uint8_t>(g);
+    paint_.rgba[2] = static_cast<uint8_t>(b);
+  }
+  void SetLineWidth(float width) override { width_ = static_cast<int>(width + 0.5f); }
+  void DrawLine(float x0, float y0, float x1, float y1, float tx, float ty) override {
+    lines.push_back({{x0 + tx + 0.5f, y0 + ty + 0.5f, x1 + tx + 0.5f, y1 + ty + 0.5f},
+                     width_,
+                     paint_});
+  }
+
+ private:
+  TRasterPaint paint_;
+  int width_ = 1;
+};
+
+// The lines of eight sprites as drawn without a display (the hidden first pass left out).
+const std::vector<TRecordedLine>& SpriteSheetLines() {
+  static const std::vector<TRecordedLine> lines = [] {
+    StartRandom();
+    StartGraphics();
+    StartDraw2D();
+    static TRecordingDriver driver;
+    SelectGraphicsDriver(&driver, GRAPHICS_BACKBUFFER);
+    OpenGraphics(64, 64, 0, 0, 0);
+    sprite_boundary_sleep = NoPause;
+    sprite_hidden_pass_skipped = true;
+    cell_width = cell_height = 64;
+    SeedRandom(20261208);
+    for (int sprite = 0; sprite < 8; ++sprite) {
+      ResetDrawState();
+      SpriteShape shape;
+      DrawSprite(shape);
+    }
+    sprite_hidden_pass_skipped = false;
+    return driver.lines;
+  }();
+  return lines;
+}
+
+// The rasteriser alone on those lines, each with its closing pixel, in a cell of a
+// 512 x 512 sheet: what a raster thread spends on eight cells.
+void BM_SpriteLinesRasterised(benchmark::State& state) {
+  const std::vector<TRecordedLine>& lines = SpriteSheetLines();
+  std::vector<uint8_t> pixels(512 * 512 * 4);
+  const TRasterSurface surface{pixels.data(), 512 * 4, 512, 512};
+  const TRasterClip clip = ClipToSurface(surface, 0, 0, 64, 64);
+  for (auto _ : state) {
+    for (const TRecordedLine& line : lines) {
+      RasterLineAndPoint(surface, clip, line.paint, line.ends, line.width, line.ends[2],
+                         line.ends[3]);
+    }
+    benchmark::DoNotOptimize(pixels.data());
+  }
+  state.counters["lines/s"] =
+      benchmark::Counter(double(lines.size()) * double(state.iterations()),
+                         benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_SpriteLinesRasterised)->Unit(benchmark::kMillisecond);
 
 // The Escape query alone, as DrawSprite makes it after every segment.
 void BM_EscapeQuery(benchmark::State& state) {
