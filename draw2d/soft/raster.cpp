@@ -242,13 +242,8 @@ struct TEdgeWalk {
 };
 
 // A line's or point's window coordinate on the 1/256 grid, halves rounded up.
-// Note: the floor is taken on the integer, one conversion fewer than through Floor, with
-// the same result: a value that truncates upwards has a fraction, so it is below 2^23. The
-// values snapped are positions already cut to the surface, far inside int32_t in 1/256.
 inline int32_t Snap(float value) {
-  const float scaled = value * static_cast<float>(kSubpixelSteps) + 0.5f;
-  const int32_t truncated = static_cast<int32_t>(scaled);
-  return static_cast<float>(truncated) > scaled ? truncated - 1 : truncated;
+  return static_cast<int32_t>(Floor(value * static_cast<float>(kSubpixelSteps) + 0.5f));
 }
 
 // A polygon corner's window coordinate on the 1/256 grid, halves rounded to even, as a
