@@ -103,9 +103,9 @@ void BM_SpriteLinesRasteriserOnly(benchmark::State& state) {
     for (int i = 0; i < kLinesPerSprite; ++i) {
       const Line& l = lines[i];
       const int width = 1 + (i / 1000) % 4;
-      // A line and its closing pixel, one command as the software driver records them.
-      const float ends[4] = {l.x0 + kCentre, l.y0 + kCentre, l.x1 + kCentre, l.y1 + kCentre};
-      RasterLineAndPoint(surface, clip, paint, ends, width, ends[2], ends[3]);
+      RasterLine(surface, clip, paint, l.x0 + kCentre, l.y0 + kCentre, l.x1 + kCentre,
+                 l.y1 + kCentre, width);
+      RasterPoint(surface, clip, paint, l.x1 + kCentre, l.y1 + kCentre);
     }
     benchmark::DoNotOptimize(pixels.data());
   }

@@ -108,8 +108,9 @@ void BM_SpriteLinesRasterised(benchmark::State& state) {
   const TRasterClip clip = ClipToSurface(surface, 0, 0, 64, 64);
   for (auto _ : state) {
     for (const TRecordedLine& line : lines) {
-      RasterLineAndPoint(surface, clip, line.paint, line.ends, line.width, line.ends[2],
-                         line.ends[3]);
+      RasterLine(surface, clip, line.paint, line.ends[0], line.ends[1], line.ends[2],
+                 line.ends[3], line.width);
+      RasterPoint(surface, clip, line.paint, line.ends[2], line.ends[3]);
     }
     benchmark::DoNotOptimize(pixels.data());
   }

@@ -822,12 +822,9 @@ void RasterClear(const TRasterSurface& surface, const TRasterClip& given,
   }
 }
 
-namespace {
-
-// A point and a line with their clip already inside the surface and their blend worked
-// out; the public functions below and the line with its closing pixel share them.
-void PointInside(const TRasterSurface& surface, const TRasterClip& clip,
-                 const TFlatBlend& flat, float x, float y) {
+void RasterPoint(const TRasterSurface& surface, const TRasterClip& given,
+                 const TRasterPaint& paint, float x, float y) {
+  const TRasterClip clip = Inside(surface, given);
   // A point outside the window is clipped away before it is snapped, so one just outside
   // is not snapped onto the edge pixel (not a number draws nothing too).
   if (!(x >= 0 && x <= static_cast<float>(surface.width) && y >= 0 &&
@@ -839,12 +836,17 @@ void PointInside(const TRasterSurface& surface, const TRasterClip& clip,
   const int row_up = Snap(static_cast<float>(surface.height) - y) >> kSubpixelBits;
   const int row = surface.height - 1 - row_up;
   if (column < clip.x0 || column >= clip.x1 || row < clip.y0 || row >= clip.y1) return;
+  const TFlatBlend flat = FlatBlend(paint);
+  if (!flat.draws) return;
   uint8_t* p = PixelAt(surface, column, row_up);
   WithBlend(flat, [&]<TRasterBlend B>() { Store(p, FlatPixel<B>(flat, Load(p))); });
 }
 
-void LineInside(const TRasterSurface& surface, const TRasterClip& clip,
-                const TFlatBlend& flat, float x0, float y0, float x1, float y1, int width) {
+void RasterLine(const TRasterSurface& surface, const TRasterClip& given,
+                const TRasterPaint& paint, float x0, float y0, float x1, float y1,
+                int width) {
+  const TRasterClip clip = Inside(surface, given);
+  if (clip.x0 >= clip.x1 || clip.y0 >= clip.y1) return;
   // A segment that leaves the window is cut at its edge, as a GL clips it to the view
   // volume: its new end decides its last pixel there. The cut is worked out in double, so
   // ends of any size (beyond the rasteriser's range too) are cut exactly enough.
@@ -860,8 +862,11 @@ void LineInside(const TRasterSurface& surface, const TRasterClip& clip,
     y1 = cut.y1;
   }
   width = std::clamp(width, 1, 255);
+  const TFlatBlend flat = FlatBlend(paint);
+  if (!flat.draws) return;
+  const float height = static_cast<float>(surface.height);
   TLineShape shape;
-  if (!LineShape(x0, bottom - y0, x1, bottom - y1, width, shape)) return;
+  if (!LineShape(x0, height - y0, x1, height - y1, std::max(width, 1), shape)) return;
   WithBlend(flat, [&]<TRasterBlend B>() {
     if (shape.x_major) {
       FillXMajor<B>(surface, clip, flat, shape);
@@ -869,35 +874,6 @@ void LineInside(const TRasterSurface& surface, const TRasterClip& clip,
       FillYMajor<B>(surface, clip, flat, shape);
     }
   });
-}
-
-}  // namespace
-
-void RasterPoint(const TRasterSurface& surface, const TRasterClip& given,
-                 const TRasterPaint& paint, float x, float y) {
-  const TRasterClip clip = Inside(surface, given);
-  const TFlatBlend flat = FlatBlend(paint);
-  if (flat.draws) PointInside(surface, clip, flat, x, y);
-}
-
-void RasterLine(const TRasterSurface& surface, const TRasterClip& given,
-                const TRasterPaint& paint, float x0, float y0, float x1, float y1,
-                int width) {
-  const TRasterClip clip = Inside(surface, given);
-  if (clip.x0 >= clip.x1 || clip.y0 >= clip.y1) return;
-  const TFlatBlend flat = FlatBlend(paint);
-  if (flat.draws) LineInside(surface, clip, flat, x0, y0, x1, y1, width);
-}
-
-void RasterLineAndPoint(const TRasterSurface& surface, const TRasterClip& given,
-                        const TRasterPaint& paint, const float line[4], int width, float x,
-                        float y) {
-  const TRasterClip clip = Inside(surface, given);
-  if (clip.x0 >= clip.x1 || clip.y0 >= clip.y1) return;
-  const TFlatBlend flat = FlatBlend(paint);
-  if (!flat.draws) return;
-  LineInside(surface, clip, flat, line[0], line[1], line[2], line[3], width);
-  PointInside(surface, clip, flat, x, y);
 }
 
 void RasterTriangle(const TRasterSurface& surface, const TRasterClip& given,

@@ -76,11 +76,6 @@ void RasterPoint(const TRasterSurface& surface, const TRasterClip& clip,
 // A line segment from (x0, y0) to (x1, y1) of a whole-pixel width (at least 1).
 void RasterLine(const TRasterSurface& surface, const TRasterClip& clip,
                 const TRasterPaint& paint, float x0, float y0, float x1, float y1, int width);
-// A line from (line[0], line[1]) to (line[2], line[3]), then a point at (x, y) in the same
-// paint: what the two calls above draw, with the clip and the blend worked out once.
-void RasterLineAndPoint(const TRasterSurface& surface, const TRasterClip& clip,
-                        const TRasterPaint& paint, const float line[4], int width, float x,
-                        float y);
 // A filled triangle through three (x, y) corners, either winding.
 void RasterTriangle(const TRasterSurface& surface, const TRasterClip& clip,
                     const TRasterPaint& paint, const float xy[6]);

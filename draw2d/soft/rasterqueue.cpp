@@ -29,8 +29,9 @@ uint32_t TRasterExecutor::Run(const TRasterCommand& command, const TRasterPayloa
                    command.xy[3], command.width);
         return 1;
       case TRasterOp::LineAndPoint:
-        RasterLineAndPoint(surface, clip, paint, command.xy, command.width, command.xy[4],
-                           command.xy[5]);
+        RasterLine(surface, clip, paint, command.xy[0], command.xy[1], command.xy[2],
+                   command.xy[3], command.width);
+        RasterPoint(surface, clip, paint, command.xy[4], command.xy[5]);
         return 1;
       case TRasterOp::Triangle:
         RasterTriangle(surface, clip, paint, command.xy);
