@@ -126,6 +126,13 @@ inline float RingX(int half, double cos_a, float q) {
   return static_cast<float>(half + cos_a * q * half);
 }
 
+// The cosines of the twisted ends of one step's lines for one twist.
+struct TwistedCosines {
+  float twist;
+  double ring;     // of the ring line's lower end
+  double lattice;  // of the lattice line's lower end
+};
+
 // The two sweeps of 3601 steps with their facet boundaries.
 void Sweep(const SpriteShape& shape) {
   float ring_brightness[kMaxRings + 1] = {};
@@ -158,6 +165,11 @@ void Sweep(const SpriteShape& shape) {
       const double lattice = theta + shape.lattice_offset;
       const double cos_theta = Cos(theta);
       const double cos_lattice = Cos(lattice);
+      // Note: the ends of the twisted lines depend only on this step and the ring's twist,
+      // and rings share twists (each is plus or minus a tenth of the facet step), so each
+      // twist's two cosines are worked out once a step: the same expressions, the same values.
+      TwistedCosines twisted[kMaxRings];
+      int twists_known = 0;
 
       for (int j = 1; j <= segments; ++j) {
         const double shade = shape.ring_shade[j];
@@ -176,14 +188,21 @@ void Sweep(const SpriteShape& shape) {
         const float y1 = static_cast<float>(cell_height * double{shape.ring_level[j]});
         const float y2 = static_cast<float>(cell_height * double{shape.ring_level[j + 1]});
 
+        int k = 0;
+        while (k < twists_known && twisted[k].twist != twist) ++k;
+        if (k == twists_known) {
+          twisted[k].twist = twist;
+          twisted[k].ring = Cos(theta + twist);
+          // The twist runs the other way on the lattice line.
+          twisted[k].lattice =
+              Cos(shape.start_angle + (sweep_angle - twist) + shape.lattice_offset);
+          ++twists_known;
+        }
+
         DrawLine(RingX(half, cos_theta, top_radius), y1,
-                 RingX(half, Cos(theta + twist), bottom_radius), y2, 1);
-        // The twist runs the other way on the lattice line.
+                 RingX(half, twisted[k].ring, bottom_radius), y2, 1);
         DrawLine(RingX(half, cos_lattice, top_radius), y1,
-                 RingX(half,
-                       Cos(shape.start_angle + (sweep_angle - twist) + shape.lattice_offset),
-                       bottom_radius),
-                 y2, 1);
+                 RingX(half, twisted[k].lattice, bottom_radius), y2, 1);
         SetAlpha(static_cast<float>(GetAlpha() * kStraightAlphaFactor));
         DrawLine(RingX(half, cos_theta, top_radius), y1, RingX(half, cos_theta, bottom_radius),
                  y2, 1);

@@ -147,9 +147,12 @@ class TRasterQueue {
   std::unique_ptr<Ring> ring_ = std::make_unique<Ring>();
   Slot* const slots_ = ring_->slots;
   // Raster thread only (kept across a stop, so a new thread draws where the last one did).
-  TRasterExecutor executor_;
+  // Note: each thread's own state has a cache line to itself: the raster thread reads the
+  // executor for every command and the recorder writes head_ for every command, and on one
+  // line the two would take the line from each other's core every time.
+  alignas(64) TRasterExecutor executor_;
   // Main thread only.
-  uint32_t head_ = 0;            // slots recorded
+  alignas(64) uint32_t head_ = 0;  // slots recorded
   uint32_t published_head_ = 0;  // slots handed over
   uint32_t free_before_ = 0;     // slots known to have run (cached from consumed_)
   std::thread thread_;
