@@ -140,11 +140,13 @@ class TRasterQueue {
   void Run();
 
   // Note: the 2 MiB ring lives on the heap: a queue made on a thread's stack would overflow
-  // a 1 MiB one (the main thread's on Windows).
+  // a 1 MiB one (the main thread's on Windows). It is not cleared, so its pages cost
+  // nothing until commands are written into them (drawing that goes to the raster pool
+  // never does).
   struct alignas(64) Ring {
     Slot slots[kCapacity];
   };
-  std::unique_ptr<Ring> ring_ = std::make_unique<Ring>();
+  std::unique_ptr<Ring> ring_{new Ring};
   Slot* const slots_ = ring_->slots;
   // Raster thread only (kept across a stop, so a new thread draws where the last one did).
   // Note: each thread's own state has a cache line to itself: the raster thread reads the
