@@ -8,7 +8,7 @@
 
 #include <cerrno>    // for errno after a failed open
 #include <cstdio>
-#include <cstring>   // for std::strerror
+#include <cstring>   // for std::strerror, std::memcpy
 #include <new>       // for std::bad_alloc, which every "no memory" failure is
 
 #include "app/atlas.h"
@@ -197,9 +197,10 @@ bool SaveSpriteFiles(const Ref<TPixmap>& sheet, const SheetGrid& grid) {
 
 }  // namespace
 
+// Note: each pixel is keyed on its own, so the order is free; rows go in memory order.
 void KeyOutSheet(const Ref<TPixmap>& sheet) {
-  for (int x = 0; x < sheet->width; ++x) {
-    for (int y = 0; y < sheet->height; ++y) {
+  for (int y = 0; y < sheet->height; ++y) {
+    for (int x = 0; x < sheet->width; ++x) {
       const uint32_t pixel = PixmapReadPixel(sheet, x, y);
       if ((pixel & 0xFFFFFF) == key_colour) PixmapWritePixel(sheet, x, y, 0);
     }
@@ -211,13 +212,18 @@ Ref<TPixmap> EnlargeSheet(const Ref<TPixmap>& sheet, int factor) {
   const int height = sheet->height;
   if (!PixmapFits(1LL * factor * width, 1LL * factor * height, PIXFMT_RGBA32, 4)) return nullptr;
   Ref<TPixmap> copy = PixmapCreate(factor * width, factor * height, PIXFMT_RGBA32, 4);
-  for (int x = 0; x < width; ++x) {
-    for (int y = 0; y < height; ++y) {
+  if (width == 0 || height == 0) return copy;
+  // Each source row becomes one enlarged row, pixel by pixel, and that row's bytes are
+  // copied to the factor - 1 rows below it: the same pixels, in memory order.
+  const std::size_t row_bytes = static_cast<std::size_t>(factor) * width * 4;  // RGBA32
+  for (int y = 0; y < height; ++y) {
+    const int top = factor * y;
+    for (int x = 0; x < width; ++x) {
       const uint32_t c = PixmapReadPixel(sheet, x, y);
-      for (int k = 0; k < factor; ++k) {
-        for (int l = 0; l < factor; ++l) PixmapWritePixel(copy, factor * x + k, factor * y + l, c);
-      }
+      for (int k = 0; k < factor; ++k) PixmapWritePixel(copy, factor * x + k, top, c);
     }
+    const uint8_t* first = copy->PixelPtr(0, top);
+    for (int l = 1; l < factor; ++l) std::memcpy(copy->PixelPtr(0, top + l), first, row_bytes);
   }
   return copy;
 }
