@@ -26,5 +26,9 @@ class TPixmapLoaderPNG : public TPixmapLoader {
 // failure raises TStreamReadException.
 Ref<TPixmap> LoadPixmapPNG(const Ref<TStream>& stream);
 
+// How many threads compress one image: 0 (the default) one per core. The image data is cut
+// into bands whatever the number, so the files are the same byte for byte.
+void SetPngThreads(int threads);
+
 // Starts the PNG module: registers the PNG reader with the loader chain. Runs once.
 void StartPNG();
