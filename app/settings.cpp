@@ -356,7 +356,7 @@ const std::vector<TSettingInfo>& SettingTable() {
       {TSettingId::Renderer, "Renderer", "renderer", {u"Renderer"}, "Software",
        "OpenGL: draw with the machine's OpenGL; anything else: the software renderer"},
       {TSettingId::Threads, "Threads", "threads", {u"Threads"}, "0",
-       "threads drawing without a display: 0 one per core, 1 one beside the program"},
+       "threads drawing without a display and compressing each PNG: 0 one per core, 1 one"},
   };
   return table;
 }

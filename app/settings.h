@@ -42,7 +42,7 @@ extern std::optional<int> random_seed;  // from "Seed" / "Random Seed"; none: us
 extern TRenderer renderer;               // from "Renderer": "OpenGL", else Software
 extern AtlasFormat atlas_format;        // from "Atlas" / "Atlas File"
 extern bool split_sprites;              // from "Split" / "Sprite Files": a PNG per cell
-extern int draw_threads;                // from "Threads": threads drawing off-screen, 0 all cores
+extern int draw_threads;  // from "Threads": threads drawing off-screen and compressing, 0 all cores
 // What the user should hear about settings that were mended (an empty output name), one
 // line each; filled by ReadSheetSettings.
 extern std::vector<std::string> setting_notes;
@@ -114,8 +114,8 @@ String CleanOutputName(const String& name);
 
 // Creates the pair table, LoadSettings, the six lookups in order, the output-name cleaning
 // and the seed, renderer, atlas, split and threads lookups; then refuses sizes the program
-// cannot work with. Raises TSettingsError (before any window opens) for an unreadable file or an unusable
-// value: a size below 1, or a number whose digits need more than 32 bits.
+// cannot work with. Raises TSettingsError (before any window opens) for an unreadable file
+// or an unusable value: a size below 1, or a number whose digits need more than 32 bits.
 void ReadSheetSettings();
 // ReadSheetSettings from the given file (or standard input) and command-line lines. A file
 // given by name that cannot be read raises TSettingsError too.

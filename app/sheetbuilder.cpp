@@ -24,6 +24,7 @@
 #include "graphics/graphics.h"
 #include "graphics/input.h"
 #include "graphics/system.h"
+#include "pixmap/png/png.h"  // for SetPngThreads
 #include "random/random.h"
 #include "runtime/text.h"
 #include "stream/stream.h"
@@ -284,6 +285,7 @@ int RunSheetBuilder(const TRunOptions& options) {
 
   SelectRenderer(renderer);
   SetSoftVex2DThreads(draw_threads);
+  SetPngThreads(draw_threads);
   Ref<TGraphics> window;
   try {
     window = OpenGraphics(sheet_width, sheet_height, 0, kPacingHertz, 0);
