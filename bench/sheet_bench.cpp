@@ -42,6 +42,7 @@
 #include "graphics/hook.h"
 #include "graphics/input.h"
 #include "graphics/system.h"
+#include "pixmap/png/png.h"
 #include "random/random.h"
 
 namespace {
@@ -109,6 +110,7 @@ struct TSheetRun {
 TSheetRun OffScreenSheet(int side, int sprite, int seed, int threads, bool both_passes) {
   TSheetRun run;
   SetSoftVex2DThreads(threads);
+  SetPngThreads(threads);  // as the program sets both from Threads
   Ref<TGraphics> context = OpenGraphics(side, side, 0, 60, 0);
   if (!context || CurrentGraphicsVisible()) return run;
   sheet_width = sheet_height = side;
@@ -186,6 +188,7 @@ void PrintThreadsTable(int seed) {
               " the whole\n",
               big.draw_ms, big.output_ms, 100.0 * big.output_ms / (big.draw_ms + big.output_ms));
   SetSoftVex2DThreads(0);
+  SetPngThreads(0);
 }
 
 }  // namespace
