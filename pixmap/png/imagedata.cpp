@@ -1,7 +1,8 @@
 // PNG image data in bands. Every band is worked on by one thread from start to end: its
 // rows are put in file order, filtered and deflated into a buffer of its own, with a
-// running Adler-32 of what went in; the caller joins the buffers in order behind the zlib
-// header and ends them with the combined Adler-32.
+// running Adler-32 of what went in. The first band's buffer starts with the zlib header,
+// the last one's ends with the Adler-32 of all bands combined, and the buffers in order
+// are the stream.
 #include "pixmap/png/imagedata.h"
 
 #include <zlib.h>
@@ -19,6 +20,7 @@ namespace {
 
 constexpr std::size_t kWindowBytes = 32768;  // what deflate looks back over
 constexpr int kMemLevel = 8;                 // zlib's default, as libpng uses it
+constexpr int kMaxThreads = 64;              // each holds a deflate state of about 300 KB
 
 enum Filter : uint8_t { kNone, kSub, kUp, kAverage, kPaeth, kFilters };
 
@@ -258,6 +260,7 @@ std::vector<std::vector<uint8_t>> CompressPngRows(const TPngRows& image, int lev
     }
   };
   if (threads <= 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  threads = std::min(threads, kMaxThreads);
   const std::size_t helpers = std::min<std::size_t>(threads, bands.size()) - 1;
   std::vector<std::thread> pool;
   for (std::size_t i = 0; i < helpers; ++i) {
