@@ -77,10 +77,12 @@ class TRowSource {
  public:
   explicit TRowSource(const TPngRows& image)
       : image_(image),
-        bytes_(static_cast<std::size_t>(image.width) * image.channels),
+        file_format_(PngFileFormat(image.format)),
+        channels_(BytesPerPixel[file_format_]),
+        bytes_(static_cast<std::size_t>(image.width) * channels_),
         zeros_(bytes_, 0),
-        swapped_{std::vector<uint8_t>(image.bgr ? bytes_ : 0),
-                 std::vector<uint8_t>(image.bgr ? bytes_ : 0)},
+        converted_{std::vector<uint8_t>(Converts() ? bytes_ : 0),
+                   std::vector<uint8_t>(Converts() ? bytes_ : 0)},
         candidate_(bytes_ * kFilters) {}
 
   std::size_t RowBytes() const { return bytes_; }
@@ -93,7 +95,7 @@ class TRowSource {
     uint64_t best_sum = UINT64_MAX;
     for (int f = kNone; f < kFilters; ++f) {
       uint8_t* bytes = candidate_.data() + bytes_ * f;
-      ApplyFilter(static_cast<Filter>(f), row, prior, bytes_, image_.channels, bytes);
+      ApplyFilter(static_cast<Filter>(f), row, prior, bytes_, channels_, bytes);
       const uint64_t sum = AbsoluteSum(bytes, bytes_);
       if (sum < best_sum) {  // the first of equal sums, in filter order
         best_sum = sum;
@@ -105,25 +107,23 @@ class TRowSource {
   }
 
  private:
-  // Row y in file channel order; `slot` keeps a swapped row apart from the other one.
+  bool Converts() const { return file_format_ != image_.format; }
+
+  // Row y in the file's layout; `slot` keeps a converted row apart from the other one.
   const uint8_t* Row(int y, int slot) {
     const uint8_t* row = image_.rows[y];
-    if (!image_.bgr) return row;
-    uint8_t* out = swapped_[slot].data();
-    const int n = image_.channels;
-    for (std::size_t i = 0; i < bytes_; i += n) {
-      out[i] = row[i + 2];
-      out[i + 1] = row[i + 1];
-      out[i + 2] = row[i];
-      if (n == 4) out[i + 3] = row[i + 3];
-    }
+    if (!Converts()) return row;
+    uint8_t* out = converted_[slot].data();
+    ConvertPixelRow(row, image_.format, out, file_format_, image_.width);
     return out;
   }
 
   const TPngRows& image_;
+  int file_format_;
+  int channels_;
   std::size_t bytes_;
   std::vector<uint8_t> zeros_;
-  std::vector<uint8_t> swapped_[2];
+  std::vector<uint8_t> converted_[2];
   std::vector<uint8_t> candidate_;  // each filter's bytes side by side
 };
 
@@ -233,9 +233,16 @@ void CompressBand(const TPngRows& image, int level, bool last, TBand& band) {
 
 }  // namespace
 
+int PngFileFormat(int format) {
+  if (format == PIXFMT_BGR24) return PIXFMT_RGB24;
+  if (format == PIXFMT_BGRA32) return PIXFMT_RGBA32;
+  return format;
+}
+
 std::vector<std::vector<uint8_t>> CompressPngRows(const TPngRows& image, int level,
                                                   int threads) {
-  const std::size_t line = static_cast<std::size_t>(image.width) * image.channels + 1;
+  const std::size_t line =
+      static_cast<std::size_t>(image.width) * BytesPerPixel[PngFileFormat(image.format)] + 1;
   const int rows_per_band =
       static_cast<int>(std::max<std::size_t>(1, (kBandBytes + line - 1) / line));
   std::vector<TBand> bands;

@@ -4,12 +4,14 @@
 // its own, primed with the 32 KiB of filtered data before it (what one deflate stream would
 // still see) and ended on a byte boundary, and the bands are joined into one zlib stream.
 // The bands do not depend on the number of threads, so neither do the bytes.
-// Depends on zlib. State: none.
+// Depends on pixmaps (their formats and row conversion) and zlib. State: none.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "pixmap/pixmap.h"
 
 // Filtered bytes a band holds at least (whole rows; a wider row is a band of its own).
 constexpr std::size_t kBandBytes = 1024 * 1024;
@@ -18,9 +20,13 @@ struct TPngRows {
   const uint8_t* const* rows;  // the first byte of each row
   int width = 0;
   int height = 0;
-  int channels = 4;  // bytes a pixel: 1 grey, 3 RGB, 4 RGBA
-  bool bgr = false;  // the rows hold blue first; the file gets red first
+  // PIXFMT_GREY8, RGB24 or RGBA32, or BGR24 or BGRA32, whose rows go out red first.
+  int format = PIXFMT_RGBA32;
 };
+
+// The layout of the file's pixels for rows of the given format: blue-first formats turn
+// red first.
+int PngFileFormat(int format);
 
 // The zlib stream of the image at compression level 0 to 9, in pieces (one a band) whose
 // concatenation is the stream. Each row goes out with the filter whose bytes have the

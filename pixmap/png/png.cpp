@@ -168,26 +168,16 @@ bool WriteToStream(const Ref<TPixmap>& pixmap, const Ref<TStream>& stream, int l
   try {
     Ref<TPixmap> image = pixmap;
     int colorType = PNG_COLOR_TYPE_RGB_ALPHA;
-    int channels = 4;
-    bool bgr = false;
     switch (pixmap->format) {
       case PIXFMT_GREY8:
         colorType = PNG_COLOR_TYPE_GRAY;
-        channels = 1;
         break;
       case PIXFMT_RGB24:
-        colorType = PNG_COLOR_TYPE_RGB;
-        channels = 3;
-        break;
       case PIXFMT_BGR24:
         colorType = PNG_COLOR_TYPE_RGB;
-        channels = 3;
-        bgr = true;
         break;
       case PIXFMT_RGBA32:
-        break;
       case PIXFMT_BGRA32:
-        bgr = true;
         break;
       default:
         image = pixmap->Convert(PIXFMT_RGBA32);
@@ -199,7 +189,7 @@ bool WriteToStream(const Ref<TPixmap>& pixmap, const Ref<TStream>& stream, int l
       // Each row from its own pitch-aligned start: the padding after a row never goes out.
       std::vector<const uint8_t*> rows(static_cast<std::size_t>(image->height));
       for (int y = 0; y < image->height; ++y) rows[y] = image->PixelPtr(0, y);
-      TPngRows source{rows.data(), image->width, image->height, channels, bgr};
+      TPngRows source{rows.data(), image->width, image->height, image->format};
       const std::vector<std::vector<uint8_t>> data =
           CompressPngRows(source, level, compressThreads);
       std::vector<DataPiece> pieces;

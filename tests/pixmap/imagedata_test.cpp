@@ -55,12 +55,18 @@ struct Image {
   TPngRows png;
 };
 
+int FormatOf(int channels, bool bgr) {
+  if (channels == 1) return PIXFMT_GREY8;
+  if (channels == 3) return bgr ? PIXFMT_BGR24 : PIXFMT_RGB24;
+  return bgr ? PIXFMT_BGRA32 : PIXFMT_RGBA32;
+}
+
 Image MakeImage(int width, int height, int channels, bool bgr, uint32_t seed) {
   Image image;
   image.bytes = MixedRows(width, height, channels, seed);
   const std::size_t row = static_cast<std::size_t>(width) * channels;
   for (int y = 0; y < height; ++y) image.rows.push_back(image.bytes.data() + row * y);
-  image.png = TPngRows{image.rows.data(), width, height, channels, bgr};
+  image.png = TPngRows{image.rows.data(), width, height, FormatOf(channels, bgr)};
   return image;
 }
 
@@ -81,7 +87,8 @@ int Paeth(int a, int b, int c) {
 // Returns how often each filter was chosen.
 std::array<int, 5> ExpectRowsBack(const Image& image, const std::vector<uint8_t>& stream) {
   std::array<int, 5> used{};
-  const int n = image.png.channels;
+  const int n = BytesPerPixel[image.png.format];
+  const bool bgr = image.png.format == PIXFMT_BGR24 || image.png.format == PIXFMT_BGRA32;
   const std::size_t row = static_cast<std::size_t>(image.png.width) * n;
   const std::size_t line = row + 1;
   std::vector<uint8_t> raw(line * image.png.height + 1);  // one spare: nothing may follow
@@ -110,7 +117,7 @@ std::array<int, 5> ExpectRowsBack(const Image& image, const std::vector<uint8_t>
       current[i] = static_cast<uint8_t>(in[1 + i] + predicted);
     }
     std::vector<uint8_t> expected(image.rows[y], image.rows[y] + row);
-    if (image.png.bgr) {
+    if (bgr) {
       for (std::size_t i = 0; i < row; i += n) std::swap(expected[i], expected[i + 2]);
     }
     EXPECT_EQ(current, expected) << "row " << y;
