@@ -18,8 +18,9 @@
 #include "draw2d/soft/raster.h"
 
 #include <algorithm>  // for std::min, std::max, std::swap
-#include <cmath>      // for std::floor, std::fabs, std::log2, std::lrintf, std::isfinite
+#include <cmath>      // for std::floor, std::fabs, std::frexp, std::lrintf, std::isfinite
 #include <cstring>    // for std::memcpy
+#include <limits>
 
 namespace {
 
@@ -724,13 +725,15 @@ inline uint32_t Mix(uint32_t a, uint32_t b, uint32_t w) {
   return result;
 }
 
+// Bilinear: the weights are rounded to the nearest 1/256 (as the GL we compare with rounds
+// them; the GL leaves their precision to the implementation).
 inline uint32_t SampleLinear(const TRasterTexels& level, float s, float t) {
   const float u = s * level.width - 0.5f;
   const float v = t * level.height - 0.5f;
   const float fu = std::floor(u), fv = std::floor(v);
   const int x = static_cast<int>(fu), y = static_cast<int>(fv);
-  const uint32_t wu = static_cast<uint32_t>((u - fu) * 256.0f);
-  const uint32_t wv = static_cast<uint32_t>((v - fv) * 256.0f);
+  const uint32_t wu = static_cast<uint32_t>((u - fu) * 256.0f + 0.5f);
+  const uint32_t wv = static_cast<uint32_t>((v - fv) * 256.0f + 0.5f);
   const uint32_t top = Mix(Texel(level, x, y), Texel(level, x + 1, y), wu);
   const uint32_t bottom = Mix(Texel(level, x, y + 1), Texel(level, x + 1, y + 1), wu);
   return Mix(top, bottom, wv);
@@ -744,19 +747,39 @@ struct TSampling {
   bool linear = false;
 };
 
+// log2 of a positive, finite float, straight between powers of two: exact at them and up
+// to 0.086 low between.
+double FastLog2(float x) {
+  int exponent = 0;
+  const float mantissa = std::frexp(x, &exponent);  // 0.5 .. 1
+  return (exponent - 1) + (2.0 * mantissa - 1.0);
+}
+
 // The GL's level choice: lambda = log2 of the texels per pixel along the faster axis; at
 // or below 0 the texture is magnified and level 0 serves; above it a mipmapped texture
 // takes the two levels around lambda (filtered) or the nearest one.
+// Note: the GL lets an implementation approximate lambda. This one is worked out as the
+// GL we compare with (Mesa's llvmpipe) works it out, which the comparison of the two
+// drivers pins down: from the squared lengths in single precision, halving a log2 that is
+// straight between powers of two, and the weight of the second level cut to 1/256.
 TSampling ChooseSampling(const TRasterTexture& texture, double ds_dx, double dt_dx,
                          double ds_dy, double dt_dy) {
   TSampling sampling;
   sampling.linear = texture.filtered;
   const TRasterTexels& base = texture.levels[0];
-  const double ux = ds_dx * base.width, vx = dt_dx * base.height;
-  const double uy = ds_dy * base.width, vy = dt_dy * base.height;
-  const double rho = std::max(std::sqrt(ux * ux + vx * vx), std::sqrt(uy * uy + vy * vy));
-  // Note: a mapping too steep for a double still picks the smallest level.
-  const double lambda = rho > 0 ? std::min(std::log2(rho), 64.0) : 0.0;
+  const float ux = static_cast<float>(ds_dx * base.width);
+  const float vx = static_cast<float>(dt_dx * base.height);
+  const float uy = static_cast<float>(ds_dy * base.width);
+  const float vy = static_cast<float>(dt_dy * base.height);
+  const float rho_squared = std::max(ux * ux + vx * vx, uy * uy + vy * vy);
+  // Note: a mapping too steep for a float picks the smallest level; one with no extent
+  // (or not a number) magnifies.
+  double lambda = 0;
+  if (rho_squared > std::numeric_limits<float>::max()) {
+    lambda = 64;
+  } else if (rho_squared > 0) {
+    lambda = 0.5 * FastLog2(rho_squared);
+  }
   if (lambda <= 0 || texture.level_count <= 1) return sampling;
   const int top = texture.level_count - 1;
   if (texture.filtered) {
