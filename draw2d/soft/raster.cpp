@@ -578,6 +578,165 @@ int CutPolygon(const double* in, int n, double* out, int axis, double bound, boo
   return count;
 }
 
+// --- Cutting at the window as the GL does
+//
+// A GL cuts a primitive that reaches past the window at the window's edges before it
+// rasterises it, and a new corner it makes there lies wherever its arithmetic puts it: a
+// hair off the exact edge, enough to decide a pixel centre that lies within that hair.
+// The GL we compare with (Mesa) cuts in clip coordinates (the window spans -1 .. 1 on each
+// axis), in single precision, against the right, left, top and bottom planes in turn,
+// interpolating each new corner from the corner outside, and takes new corners back to the
+// window through the viewport transform; corners it keeps stay where they were. The
+// rasteriser cuts the same way, from window coordinates worked into clip coordinates as
+// the GL's projection works the 2D layer's into them.
+// Note: the 2D layer's coordinates are the window's unless a virtual resolution scales
+// them; the GL then works from the unscaled ones, and the two may round apart.
+
+// The clip coordinates of a window position (w = 1) and the planes it is outside of.
+struct TClipCorner {
+  float x, y;
+  unsigned outside;  // bit p: outside plane p
+};
+
+struct TClipSpace {
+  float to_x, to_y;      // window to clip: x to_x - 1, y to_y + 1
+  float scale_x, scale_y;  // clip to window: c scale + half
+  float half_x, half_y;
+
+  explicit TClipSpace(const TRasterSurface& surface) {
+    const float width = static_cast<float>(surface.width);
+    const float height = static_cast<float>(surface.height);
+    // The projection of a window width x height with y down, as the GL's matrix holds it.
+    to_x = 2.0f / width;
+    to_y = 2.0f / -height;
+    // The viewport over the whole window, y down.
+    scale_x = width / 2;
+    half_x = width / 2;
+    scale_y = -height / 2;
+    half_y = height / 2;
+  }
+
+  TClipCorner Corner(float x, float y) const {
+    TClipCorner corner;
+    corner.x = x * to_x - 1.0f;
+    corner.y = y * to_y + 1.0f;
+    corner.outside = Outside(corner.x, corner.y);
+    return corner;
+  }
+  static unsigned Outside(float x, float y) {
+    return (x > 1.0f ? 1u : 0u) | (x < -1.0f ? 2u : 0u) | (y > 1.0f ? 4u : 0u) |
+           (y < -1.0f ? 8u : 0u);
+  }
+  // The signed distance from a plane, positive inside: right, left, top, bottom.
+  static float Distance(const TClipCorner& corner, int plane) {
+    switch (plane) {
+      case 0: return 1.0f - corner.x;
+      case 1: return corner.x + 1.0f;
+      case 2: return 1.0f - corner.y;
+      default: return corner.y + 1.0f;
+    }
+  }
+  // The corner at t from `out` towards `in`.
+  static TClipCorner Between(const TClipCorner& out, const TClipCorner& in, float t) {
+    TClipCorner corner;
+    corner.x = out.x + t * (in.x - out.x);
+    corner.y = out.y + t * (in.y - out.y);
+    corner.outside = Outside(corner.x, corner.y);
+    return corner;
+  }
+  void ToWindow(const TClipCorner& corner, float out[2]) const {
+    out[0] = corner.x * scale_x + half_x;
+    out[1] = corner.y * scale_y + half_y;
+  }
+};
+
+// Whether a window position may be outside the GL's clip volume (on an edge it may round
+// either way): the positions strictly inside the window never are.
+inline bool MayBeOutside(const TRasterSurface& surface, float x, float y) {
+  return !(x > 0 && x < static_cast<float>(surface.width) && y > 0 &&
+           y < static_cast<float>(surface.height));
+}
+
+// The most corners a cut triangle keeps: one more per plane, and room for a corner on a
+// plane, which the GL counts twice.
+constexpr int kMaxCutCorners = 3 + 2 * 4;
+
+// A convex polygon's corners in clip coordinates, and in the window for those the cut kept.
+struct TCutPolygon {
+  TClipCorner clip[kMaxCutCorners + 1];
+  float window[kMaxCutCorners + 1][2];
+  bool kept[kMaxCutCorners + 1];
+  int count = 0;
+};
+
+// Cuts a triangle at the window's planes as the GL does; the piece left, in window
+// coordinates, goes to `xy` (2 per corner) and its corner count is returned: 0 when
+// nothing is left, -1 when single precision cannot cut it (a distance beyond a float's
+// range) or it has more corners than a convex piece can (corners on a plane, which the GL
+// counts twice, in numbers no triangle has).
+int CutTriangleLikeTheGL(const TClipSpace& space, const float triangle[6],
+                         float xy[2 * kMaxCutCorners]) {
+  TCutPolygon a, b;
+  TCutPolygon* in = &a;
+  TCutPolygon* out = &b;
+  unsigned planes = 0, all = 15;
+  for (int i = 0; i < 3; ++i) {
+    in->clip[i] = space.Corner(triangle[2 * i], triangle[2 * i + 1]);
+    in->window[i][0] = triangle[2 * i];
+    in->window[i][1] = triangle[2 * i + 1];
+    in->kept[i] = true;
+    planes |= in->clip[i].outside;
+    all &= in->clip[i].outside;
+  }
+  in->count = 3;
+  if (all != 0) return 0;  // wholly outside one plane
+  for (int plane = 0; plane < 4 && in->count >= 3; ++plane) {
+    if ((planes & (1u << plane)) == 0) continue;
+    const int n = in->count;
+    // The list closes on its first corner, so the corners keep their order.
+    in->clip[n] = in->clip[0];
+    in->window[n][0] = in->window[0][0];
+    in->window[n][1] = in->window[0][1];
+    in->kept[n] = in->kept[0];
+    float d_previous = TClipSpace::Distance(in->clip[0], plane);
+    if (!std::isfinite(d_previous)) return -1;
+    out->count = 0;
+    for (int i = 1; i <= n; ++i) {
+      const float d = TClipSpace::Distance(in->clip[i], plane);
+      if (!std::isfinite(d)) return -1;
+      if (out->count + 2 > kMaxCutCorners) return -1;
+      if (d_previous >= 0) {
+        const int k = out->count++;
+        out->clip[k] = in->clip[i - 1];
+        out->window[k][0] = in->window[i - 1][0];
+        out->window[k][1] = in->window[i - 1][1];
+        out->kept[k] = in->kept[i - 1];
+      }
+      if (d * d_previous <= 0 && d - d_previous != 0) {
+        // From the corner outside: going out, or coming back in.
+        const int k = out->count++;
+        out->clip[k] = d < 0 ? TClipSpace::Between(in->clip[i], in->clip[i - 1],
+                                                   d / (d - d_previous))
+                             : TClipSpace::Between(in->clip[i - 1], in->clip[i],
+                                                   d_previous / (d_previous - d));
+        out->kept[k] = false;
+      }
+      d_previous = d;
+    }
+    std::swap(in, out);
+  }
+  if (in->count < 3) return 0;
+  for (int i = 0; i < in->count; ++i) {
+    if (in->kept[i]) {
+      xy[2 * i] = in->window[i][0];
+      xy[2 * i + 1] = in->window[i][1];
+    } else {
+      space.ToWindow(in->clip[i], xy + 2 * i);
+    }
+  }
+  return in->count;
+}
+
 // The frame around the surface that primitives beyond the rasteriser's range are cut at:
 // x0, y0, x1, y1 in window coordinates (y down).
 void GuardFrame(const TRasterSurface& surface, double frame[4]) {
@@ -595,13 +754,33 @@ void GuardFrame(const TRasterSurface& surface, double frame[4]) {
 template <class Draw>
 void ForEachPiece(const TRasterSurface& surface, const float xy[6], Draw&& draw) {
   TSnappedTriangle tri;
-  if (InRange(xy[0]) && InRange(xy[1]) && InRange(xy[2]) && InRange(xy[3]) &&
-      InRange(xy[4]) && InRange(xy[5])) {
+  if (!MayBeOutside(surface, xy[0], xy[1]) && !MayBeOutside(surface, xy[2], xy[3]) &&
+      !MayBeOutside(surface, xy[4], xy[5])) {
     if (SnapTriangle(surface, xy, tri)) draw(tri);
     return;
   }
   for (int i = 0; i < 6; ++i) {
     if (!std::isfinite(xy[i])) return;
+  }
+  // Cut as the GL cuts it. Its single precision fails a triangle that reaches far beyond
+  // the window (the new corners may land anywhere): one it cannot cut, or whose cut
+  // corners do not land on the window's edges, is cut in double at a frame around the
+  // window instead, where the rounding of the cut can move no pixel.
+  const TClipSpace space(surface);
+  float cut[2 * kMaxCutCorners];
+  const int count = CutTriangleLikeTheGL(space, xy, cut);
+  bool near = count >= 0;
+  for (int i = 0; i < 2 * count; i += 2) {
+    near = near && cut[i] >= -1 && cut[i] <= surface.width + 1.0f && cut[i + 1] >= -1 &&
+           cut[i + 1] <= surface.height + 1.0f;
+  }
+  if (near) {
+    for (int k = 2; k < count; ++k) {
+      const float piece[6] = {cut[0],         cut[1],         cut[2 * k - 2],
+                              cut[2 * k - 1], cut[2 * k],     cut[2 * k + 1]};
+      if (SnapTriangle(surface, piece, tri)) draw(tri);
+    }
+    return;
   }
   double frame[4];
   GuardFrame(surface, frame);

@@ -407,6 +407,38 @@ TEST_F(TwoDrivers, PrimitivesFarBeyondTheWindowAreClippedNotDropped) {
   EXPECT_EQ(difference.count, 0) << difference.first;
 }
 
+TEST_F(TwoDrivers, ShapesCutAtTheWindowKeepTheGLsEdgePixels) {
+  // Each reaches past one edge of the window, and one of its edges passes within a hair of
+  // a pixel centre near where the GL's cut corner lands: the centre goes with the GL's cut.
+  const Ref<TImage> image = ImageOf(1);
+  const std::function<void()> cases[] = {
+      [] {
+        DrawPoly({10.222662f, 79.6910858f, 3.96713352f, 68.5791092f, 4.90375471f, 36.6070213f,
+                  11.6897011f, 31.213522f});
+      },
+      [] {
+        DrawPoly({65.3629227f, 32.6712189f, 42.133255f, 16.7941208f, 51.7824326f, -11.2925797f,
+                  63.3732796f, -13.8387527f});
+      },
+      [] {
+        DrawPoly({83.4636612f, 29.7373734f, 71.1096039f, 29.6674862f, 66.8183746f, 11.9118824f,
+                  69.9215927f, -1.67852306f});
+      },
+      [] {
+        DrawPoly({4.75131035f, 35.6065559f, -13.6829967f, 56.8303719f, -36.3495102f, 45.8060608f,
+                  -37.5644302f, 13.7128019f});
+      },
+      [&] {
+        SetRotationScale(104.256378f, 1, 1.0054059f);
+        DrawImage(image, 3, 35.6649361f);
+      },
+  };
+  for (size_t n = 0; n < std::size(cases); ++n) {
+    const TDifference difference = Differ(cases[n]);
+    EXPECT_EQ(difference.count, 0) << "case " << n << "\n" << difference.first;
+  }
+}
+
 TEST_F(TwoDrivers, TexelsTimesColourRoundAsTheGLRoundsThem) {
   // Every texel byte times every colour byte: a 256-texel strip per colour, one texel per
   // pixel at the texel centres.
