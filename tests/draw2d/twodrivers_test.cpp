@@ -714,14 +714,16 @@ TEST(HostileValues, DrawClippedOnTheGLDriver) {
 TEST_F(TwoDrivers, RandomProgramsDrawTheSamePixels) {
   const int programs = EnvironmentInt("SHEETBUILDER_DIFF_PROGRAMS", 300);
   const uint32_t first_seed = static_cast<uint32_t>(EnvironmentInt("SHEETBUILDER_DIFF_SEED", 1));
-  // Every other program may use what a GL leaves to the implementation: filtered and
-  // mipmapped sampling weighs texels in the GL's own fixed point (and the mask blend's
-  // threshold over such texels keeps or drops whole pixels), and texel ties on pixel
-  // centres go by the GL's precision; those programs are measured, not held to agree.
+  // Every other program may use what a GL leaves to the implementation: the precision of
+  // filtered and mipmapped sampling (the software driver weighs texels as Mesa does, but a
+  // weight on a half step may round the other way, and the mask blend's threshold over
+  // such a texel keeps or drops a whole pixel), and texel ties on pixel centres, which go
+  // by the GL's precision of interpolation; those programs are measured, and bounded
+  // loosely.
   int identical = 0, defined_programs = 0, defined_identical = 0;
   long long pixels_differing = 0;
   long long defined_pixels = 0;
-  int largest_filtered = 0;
+  int largest_filtered = 0, largest_masked = 0;
   std::string failures;
   for (int n = 0; n < programs; ++n) {
     const uint32_t seed = first_seed + static_cast<uint32_t>(n);
@@ -741,13 +743,14 @@ TEST_F(TwoDrivers, RandomProgramsDrawTheSamePixels) {
       }
       defined_pixels += difference.count;
     } else if (!ties) {
-      // Images and state alone: filtered colours may differ by a few steps; a mask blend
-      // over them may keep or drop whole pixels, so such programs are not bounded.
+      // Images and state alone: filtered colours may differ by a step; a mask blend over
+      // them may keep or drop whole pixels, so such programs are measured apart.
       const bool masked = std::any_of(program.begin(), program.end(), [](const TStep& s) {
         return s.op == TOp::Blend && s.i[0] == BLEND_MASK;
       });
-      if (!masked) largest_filtered = std::max(largest_filtered, difference.largest);
-      if (!masked && difference.largest > 8 && std::getenv("SHEETBUILDER_DIFF_VERBOSE")) {
+      int& largest = masked ? largest_masked : largest_filtered;
+      largest = std::max(largest, difference.largest);
+      if (!masked && difference.largest > 1 && std::getenv("SHEETBUILDER_DIFF_VERBOSE")) {
         // Note: the shrunk program keeps some difference, not necessarily the largest.
         std::printf("filtered, seed %u: %d pixels, up to %d\n%s%s", seed, difference.count,
                     difference.largest, (difference.first + difference.worst).c_str(),
@@ -761,18 +764,20 @@ TEST_F(TwoDrivers, RandomProgramsDrawTheSamePixels) {
       100.0 * static_cast<double>(defined_pixels) / (std::max(defined_programs, 1) * window);
   std::printf("%d programs from seed %u: %d identical, %.4f%% of pixels differ; %d of %d "
               "without implementation-defined features identical (%.2f%%, %.4f%% of pixels "
-              "differ); largest channel difference with filtered images %d\n",
+              "differ); largest channel difference with filtered images %d, under the mask "
+              "blend %d\n",
               programs, first_seed, identical, pixel_share, defined_identical, defined_programs,
               100.0 * defined_identical / std::max(defined_programs, 1), defined_share,
-              largest_filtered);
-  // Note: a few fixed results do not agree yet (about 4 programs in 1,000: single end
-  // pixels of lines and polygon edges under scaling); these bounds hold what is reached.
+              largest_filtered, largest_masked);
+  // Note: a few fixed results do not agree yet (about 2 programs in 1,000: a single start
+  // or end pixel of a line that starts or ends on a pixel centre's row or column); these
+  // bounds hold what is reached.
   if (std::getenv("SHEETBUILDER_DIFF_VERBOSE")) std::printf("%s", failures.c_str());
-  EXPECT_GE(defined_identical * 100, defined_programs * 98) << failures;
+  EXPECT_GE(defined_identical * 100, defined_programs * 99) << failures;
   EXPECT_LE(defined_share, 0.001) << failures;
-  // Filtered and mipmapped colours: the README's bound.
-  EXPECT_LE(largest_filtered, 8);
-  EXPECT_LE(pixel_share, 0.25) << failures;
+  // Filtered and mipmapped colours, and all pixels: the README's bounds.
+  EXPECT_LE(largest_filtered, 2);
+  EXPECT_LE(pixel_share, 0.05) << failures;
 }
 
 }  // namespace
