@@ -88,6 +88,12 @@ void TRasterPool::Drain() {
   Submit();
   std::unique_lock<std::mutex> guard(lock_);
   run_done_.wait(guard, [&] { return waiting_.empty() && running_.empty(); });
+  spare_.clear();
+}
+
+size_t TRasterPool::KeptBuffers() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return spare_.size();
 }
 
 void TRasterPool::Drop() {

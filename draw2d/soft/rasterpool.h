@@ -6,7 +6,8 @@
 // drawn side by side.
 // Memory: a run holds at most kRunSlots slots of 32 bytes, and at most as many runs as
 // there are threads wait or run while the next one is recorded; the recorder waits for
-// room beyond that. Buffers of finished runs are kept for the next ones.
+// room beyond that. Buffers of finished runs are kept for the next ones until a Drain
+// frees them, so what follows a drain (a grab, saving the sheet) has that memory.
 // Depends on the rasteriser and the raster queue's command format. State: the run being
 // recorded, the runs handed over, and the threads.
 #pragma once
@@ -53,12 +54,15 @@ class TRasterPool {
   void Flush();
   // Whether everything recorded has run, without waiting.
   bool Done();
-  // Hands everything recorded over and waits until it has all run.
+  // Hands everything recorded over, waits until it has all run and frees the buffers of
+  // finished runs.
   void Drain();
   // Discards what is recorded and has not started, and waits until the threads are idle.
   void Drop();
   // Drops what is pending and ends the threads; a later command starts new ones.
   void Stop();
+  // How many buffers of finished runs are kept for the next runs.
+  size_t KeptBuffers();
 
  private:
   union Slot {

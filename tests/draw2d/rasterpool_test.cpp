@@ -109,6 +109,28 @@ TEST(RasterPool, AStretchLongerThanARunIsDrawnInOrder) {
   EXPECT_EQ(pixels[(2 * 4 + 1) * 4], (count - 1) % 251);
 }
 
+TEST(RasterPool, ADrainLetsTheBuffersOfFinishedRunsGo) {
+  // Note: what follows a drain (grabbing and saving a sheet) needs the memory more than
+  // the next runs need ready buffers.
+  uint8_t pixels[8 * 8 * 4] = {};
+  TRasterPool pool;
+  pool.SetThreads(3);
+  pool.Push(Target(pixels, 8));
+  for (int cell = 0; cell < 16; ++cell) {
+    const int x = cell % 4 * 2, y = cell / 4 * 2;
+    pool.Push(Clip(x, y, x + 2, y + 2));
+    pool.Push(Point(x, y, static_cast<uint8_t>(10 + cell)));
+  }
+  pool.Drain();
+  EXPECT_EQ(pool.KeptBuffers(), 0u);
+  // Drawing goes on in new buffers.
+  pool.Push(Clip(0, 0, 8, 8));
+  pool.Push(Point(7, 7, 99));
+  pool.Drain();
+  EXPECT_EQ(pixels[(7 * 8 + 7) * 4], 99);
+  EXPECT_EQ(pixels[(6 * 8 + 6) * 4], 25);
+}
+
 TEST(RasterPool, DropDiscardsWhatHasNotStartedButKeepsItsTargetAndClip) {
   uint8_t pixels[8 * 8 * 4] = {};
   TRasterPool pool;
