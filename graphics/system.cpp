@@ -109,6 +109,8 @@ int OpenURL(const String& url) { return CurrentSystemDriver->OpenURL(NormaliseUR
 
 int MillisecondClock() { return PlatformMillisecondClock(); }
 
+void LowerThreadPriority() { PlatformLowerThreadPriority(); }
+
 void SetOffScreenOnly(int off_screen) { off_screen_only = off_screen ? 1 : 0; }
 
 int OffScreenOnly() { return off_screen_only; }

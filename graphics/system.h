@@ -52,6 +52,11 @@ void SleepMillis(int ms);
 // its recorded drawing to its raster thread. It runs only on the thread that set it, as
 // what it touches belongs to that thread.
 void SetBeforeSleep(void (*work)());
+// Lowers the calling thread's scheduling priority a step below the program's: for helper
+// threads that must not take the processor from the thread feeding them work (the
+// software renderer's raster threads beside the thread that records their commands).
+// Best effort: where the platform refuses, the priority stays.
+void LowerThreadPriority();
 // Asks for windows off-screen even where a display exists (a batch run that nobody
 // watches); takes effect when the platform brings up its windowing, at the first window.
 void SetOffScreenOnly(int off_screen);

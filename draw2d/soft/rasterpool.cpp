@@ -6,6 +6,8 @@
 
 #include <algorithm>  // for std::find, std::min, std::max
 
+#include "graphics/system.h"  // for LowerThreadPriority
+
 void TRasterPool::SetThreads(int count) {
   Drain();
   count = std::max(1, std::min(count, kMaxThreads));
@@ -122,6 +124,9 @@ void TRasterPool::StartThreads() {
 }
 
 void TRasterPool::Work() {
+  // Note: the recording thread is what every raster thread waits for; where it shares a
+  // processor with one, it goes first.
+  LowerThreadPriority();
   std::unique_lock<std::mutex> guard(lock_);
   for (;;) {
     // The first waiting run that meets neither a running run nor an earlier waiting one.

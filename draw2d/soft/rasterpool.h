@@ -8,8 +8,10 @@
 // there are threads wait or run while the next one is recorded; the recorder waits for
 // room beyond that. Buffers of finished runs are kept for the next ones until a Drain
 // frees them, so what follows a drain (a grab, saving the sheet) has that memory.
-// Depends on the rasteriser and the raster queue's command format. State: the run being
-// recorded, the runs handed over, and the threads.
+// The raster threads run a step below the recording thread's priority (see Work).
+// Depends on the rasteriser, the raster queue's command format and the system module (for
+// the threads' priority). State: the run being recorded, the runs handed over, and the
+// threads.
 #pragma once
 
 #include <condition_variable>

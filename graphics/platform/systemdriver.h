@@ -22,5 +22,7 @@ long long PlatformNanoseconds();
 void PlatformSleepUntil(long long deadline);
 // Gives the rest of the thread's time slice to others.
 void PlatformYield();
+// Lowers the calling thread's priority a step below the process's (see LowerThreadPriority).
+void PlatformLowerThreadPriority();
 // The local time of `now`.
 std::tm PlatformLocalTime(std::time_t now);

@@ -444,6 +444,10 @@ void PlatformSleepUntil(long long deadline) {
 
 void PlatformYield() { Sleep(0); }
 
+void PlatformLowerThreadPriority() {
+  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
+}
+
 std::tm PlatformLocalTime(std::time_t now) {
   std::tm local{};
   localtime_s(&local, &now);

@@ -2,6 +2,11 @@
 // date and time texts, URL normalisation, and the hook id limit.
 #include <SDL.h>
 #include <gtest/gtest.h>
+#if defined(__linux__)
+#include <sys/resource.h>  // for getpriority
+#include <sys/syscall.h>   // for SYS_gettid
+#include <unistd.h>
+#endif
 
 #include <algorithm>  // for std::find
 #include <chrono>
@@ -224,6 +229,22 @@ TEST(SystemRequesters, AnswerNothingWithoutDialogs) {
   EXPECT_EQ(RequestFile(u"Open", u"png", 0, u"/tmp"), u"");
   EXPECT_EQ(RequestDir(u"Folder", u"/tmp"), u"");
 }
+
+#if defined(__linux__)
+TEST(ThreadPriority, AHelperThreadGoesBelowTheProgramAndTheProgramStays) {
+  const auto nice_of_this_thread = [] {
+    return getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)));
+  };
+  const int program = nice_of_this_thread();
+  int helper = program;
+  std::thread([&] {
+    LowerThreadPriority();
+    helper = nice_of_this_thread();
+  }).join();
+  EXPECT_EQ(helper, std::min(program + 5, 19));
+  EXPECT_EQ(nice_of_this_thread(), program);
+}
+#endif
 
 TEST(SystemPoll, WorksWithoutAnyWindowOrDisplay) {
   StartSystem();

@@ -107,6 +107,24 @@ TEST_F(Win32Messages, TheWheelCountsWholeNotchesTowardZero) {
   EXPECT_EQ(notches, (std::vector<int>{1, -1, 0, 2, -2}));
 }
 
+TEST(ThreadPriority, AHelperThreadGoesBelowTheProgramAndTheProgramStays) {
+  const int program = GetThreadPriority(GetCurrentThread());
+  int helper = program;
+  HANDLE thread = CreateThread(
+      nullptr, 0,
+      [](void* result) -> DWORD {
+        LowerThreadPriority();
+        *static_cast<int*>(result) = GetThreadPriority(GetCurrentThread());
+        return 0;
+      },
+      &helper, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  EXPECT_EQ(helper, THREAD_PRIORITY_BELOW_NORMAL);
+  EXPECT_EQ(GetThreadPriority(GetCurrentThread()), program);
+}
+
 TEST(Win32Clock, SleepEndsAfterItsTimeAndTheClockCountsMilliseconds) {
   StartSystem();
   const int before = MillisecondClock();
