@@ -1,5 +1,6 @@
 // System driver: the platform's message pump (poll and wait), pointer, message boxes,
-// requesters, URL opening, the millisecond clock and sleep, date and time texts.
+// requesters, URL opening, the millisecond clock and sleep, helper threads' priority, date
+// and time texts.
 // Depends on events. State: CurrentSystemDriver, the poll guard and the work run before a
 // sleep, in system.cpp.
 #pragma once

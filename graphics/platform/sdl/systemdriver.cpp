@@ -703,7 +703,7 @@ void PlatformYield() { sched_yield(); }
 void PlatformLowerThreadPriority() {
 #if defined(__linux__)
   // Linux keeps a nice value per thread. Note: kHelperNiceStep gives a helper about a third
-  // of the share of a thread at the process's value where the two share a processor, so
+  // of the weight of a thread at the process's value where the two share a processor, so
   // the feeding thread keeps its pace while the helpers fill the rest of the machine.
   const id_t thread = static_cast<id_t>(syscall(SYS_gettid));
   errno = 0;
