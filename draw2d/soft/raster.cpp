@@ -599,7 +599,7 @@ struct TClipCorner {
 };
 
 struct TClipSpace {
-  float to_x, to_y;      // window to clip: x to_x - 1, y to_y + 1
+  float to_x, to_y;        // window to clip: x to_x - 1, y to_y + 1
   float scale_x, scale_y;  // clip to window: c scale + half
   float half_x, half_y;
 
