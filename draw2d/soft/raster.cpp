@@ -3,8 +3,9 @@
 //   pixel centres at half-integers, and are snapped to 1/256 pixel, rounding halves to
 //   even for polygon corners and up for lines and points, as the GL does;
 // - a point whose position lies outside the window draws nothing, a line that leaves the
-//   window is cut at its edge, and a triangle that reaches far beyond the window is cut at
-//   a frame around it first (see kGuard), so positions of any size are drawn clipped;
+//   window is cut at its edge, and a triangle that reaches past the window is cut at it
+//   as the GL cuts it (see TClipSpace), or at a frame around it where single precision
+//   cannot (see kGuard), so positions of any size are drawn clipped;
 // - a pixel is covered when its centre is inside a primitive's edges; a centre exactly on
 //   an edge belongs to the primitive when the edge is a left or bottom one (in y-up terms,
 //   edges walked counter-clockwise going down, or going right along the bottom), so shared
@@ -185,12 +186,10 @@ inline uint32_t BlendPixel(TRasterBlend blend, uint32_t source, uint32_t destina
 // it the snapped values and the edge products below fit their integers.
 constexpr float kMaxCoordinate = 4194304.0f;
 
-inline bool InRange(float value) { return std::fabs(value) <= kMaxCoordinate; }
-
-// A triangle with a corner beyond kMaxCoordinate is first cut at a frame this many pixels
-// outside the surface on every side: far enough that no pixel it can draw sees the cut,
-// near enough that the cut corners keep float32's fine steps. (Lines are cut at the
-// window itself, see RasterLine.)
+// A triangle that single precision cannot cut at the window (one reaching far beyond it)
+// is cut at a frame this many pixels outside the surface on every side instead: far
+// enough that no pixel it can draw sees the cut, near enough that the cut corners keep
+// float32's fine steps. (Lines are cut at the window itself, see RasterLine.)
 constexpr double kGuard = 4096.0;
 
 // floor() for values within kMaxCoordinate, without the library's general path.
@@ -737,7 +736,7 @@ int CutTriangleLikeTheGL(const TClipSpace& space, const float triangle[6],
   return in->count;
 }
 
-// The frame around the surface that primitives beyond the rasteriser's range are cut at:
+// The frame around the surface that triangles too far for the GL's cut are cut at:
 // x0, y0, x1, y1 in window coordinates (y down).
 void GuardFrame(const TRasterSurface& surface, double frame[4]) {
   const double limit = kMaxCoordinate / 2;
@@ -747,10 +746,9 @@ void GuardFrame(const TRasterSurface& surface, double frame[4]) {
   frame[3] = std::min<double>(surface.height, limit) + kGuard;
 }
 
-// Calls draw(tri) with the triangle snapped; a triangle reaching beyond the rasteriser's
-// range is cut at the guard frame first and its piece drawn as the fan of triangles a
-// convex polygon makes, whose shared edges the tie rule draws once. A corner that is not a
-// finite number draws nothing.
+// Calls draw(tri) with the triangle snapped; a triangle that reaches past the window is cut
+// at it first and its piece drawn as the fan of triangles a convex polygon makes, whose
+// shared edges the tie rule draws once. A corner that is not a finite number draws nothing.
 template <class Draw>
 void ForEachPiece(const TRasterSurface& surface, const float xy[6], Draw&& draw) {
   TSnappedTriangle tri;
@@ -768,33 +766,27 @@ void ForEachPiece(const TRasterSurface& surface, const float xy[6], Draw&& draw)
   // window instead, where the rounding of the cut can move no pixel.
   const TClipSpace space(surface);
   float cut[2 * kMaxCutCorners];
-  const int count = CutTriangleLikeTheGL(space, xy, cut);
+  int count = CutTriangleLikeTheGL(space, xy, cut);
   bool near = count >= 0;
   for (int i = 0; i < 2 * count; i += 2) {
     near = near && cut[i] >= -1 && cut[i] <= surface.width + 1.0f && cut[i + 1] >= -1 &&
            cut[i + 1] <= surface.height + 1.0f;
   }
-  if (near) {
-    for (int k = 2; k < count; ++k) {
-      const float piece[6] = {cut[0],         cut[1],         cut[2 * k - 2],
-                              cut[2 * k - 1], cut[2 * k],     cut[2 * k + 1]};
-      if (SnapTriangle(surface, piece, tri)) draw(tri);
-    }
-    return;
+  if (!near) {
+    double frame[4];
+    GuardFrame(surface, frame);
+    // Each cut adds at most one corner to the three.
+    double a[2 * 8], b[2 * 8];
+    for (int i = 0; i < 6; ++i) a[i] = xy[i];
+    count = CutPolygon(a, 3, b, 0, frame[0], false);
+    count = CutPolygon(b, count, a, 0, frame[2], true);
+    count = CutPolygon(a, count, b, 1, frame[1], false);
+    count = CutPolygon(b, count, a, 1, frame[3], true);
+    for (int i = 0; i < 2 * count; ++i) cut[i] = static_cast<float>(a[i]);
   }
-  double frame[4];
-  GuardFrame(surface, frame);
-  // Each cut adds at most one corner to the three.
-  double a[2 * 8], b[2 * 8];
-  for (int i = 0; i < 6; ++i) a[i] = xy[i];
-  int n = CutPolygon(a, 3, b, 0, frame[0], false);
-  n = CutPolygon(b, n, a, 0, frame[2], true);
-  n = CutPolygon(a, n, b, 1, frame[1], false);
-  n = CutPolygon(b, n, a, 1, frame[3], true);
-  for (int k = 2; k < n; ++k) {
-    const float piece[6] = {static_cast<float>(a[0]),         static_cast<float>(a[1]),
-                            static_cast<float>(a[2 * k - 2]), static_cast<float>(a[2 * k - 1]),
-                            static_cast<float>(a[2 * k]),     static_cast<float>(a[2 * k + 1])};
+  for (int k = 2; k < count; ++k) {
+    const float piece[6] = {cut[0],         cut[1],     cut[2 * k - 2],
+                            cut[2 * k - 1], cut[2 * k], cut[2 * k + 1]};
     if (SnapTriangle(surface, piece, tri)) draw(tri);
   }
 }
