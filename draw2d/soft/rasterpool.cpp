@@ -69,10 +69,10 @@ void TRasterPool::Submit() {
   if (!run_ || run_->used == 0) return;
   if (workers_.empty()) StartThreads();
   std::unique_lock<std::mutex> guard(lock_);
-  // Note: at most one run per thread waits or runs, so memory stays bounded while the
-  // recorder goes on with the next one.
+  // Note: at most one run per thread (and kRunsAhead more) waits or runs, so memory stays
+  // bounded while the recorder goes on with the next one.
   run_done_.wait(guard, [&] {
-    return waiting_.size() + running_.size() < static_cast<size_t>(threads_);
+    return waiting_.size() + running_.size() < static_cast<size_t>(threads_ + kRunsAhead);
   });
   waiting_.push_back(std::move(run_));
   work_ready_.notify_one();
@@ -164,8 +164,11 @@ void TRasterPool::Work() {
 
     guard.lock();
     running_.erase(std::find(running_.begin(), running_.end(), run.get()));
-    // Note: a buffer per thread and one for the recorder are worth keeping.
-    if (spare_.size() <= static_cast<size_t>(threads_)) spare_.push_back(std::move(run));
+    // Note: as many buffers as may be handed over, and one for the recorder, are worth
+    // keeping.
+    if (spare_.size() <= static_cast<size_t>(threads_ + kRunsAhead)) {
+      spare_.push_back(std::move(run));
+    }
     run_done_.notify_all();
     // A finished run may unblock a waiting one for another thread.
     if (!waiting_.empty()) work_ready_.notify_all();

@@ -4,8 +4,8 @@
 // each pixel sees its commands in the order they were recorded and the pixels are those
 // one raster thread draws; runs whose rectangles do not meet (the cells of a sheet) are
 // drawn side by side.
-// Memory: a run holds at most kRunSlots slots of 32 bytes, and at most as many runs as
-// there are threads wait or run while the next one is recorded; the recorder waits for
+// Memory: a run holds at most kRunSlots slots of 32 bytes, and at most one run more than
+// there are threads waits or runs while the next one is recorded; the recorder waits for
 // room beyond that. Buffers of finished runs are kept for the next ones until a Drain
 // frees them, so what follows a drain (a grab, saving the sheet) has that memory.
 // The raster threads run a step below the recording thread's priority (see Work).
@@ -29,6 +29,10 @@ class TRasterPool {
   // Slots one run holds at most (8 MiB); a longer stretch under one clip becomes several
   // runs, drawn one after the other.
   static constexpr uint32_t kRunSlots = 262144;
+  // Runs handed over beyond one per thread before the recorder waits: with one in hand, a
+  // thread that finishes a run rarely finds nothing to start while the recorder is still
+  // busy with the next.
+  static constexpr int kRunsAhead = 1;
   // The most raster threads a pool starts.
   static constexpr int kMaxThreads = 64;
 
