@@ -56,7 +56,7 @@ void TRasterPool::NewRun() {
     }
   }
   if (!run_) {
-    run_ = std::make_unique<Run>();
+    run_ = std::make_unique<Run>(buffers_);
     // Note: not value-initialised; pages of the buffer cost nothing until written.
     run_->slots.reset(new Slot[kRunSlots]);
   }

@@ -14,6 +14,7 @@
 // threads.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -69,6 +70,9 @@ class TRasterPool {
   void Stop();
   // How many buffers of finished runs are kept for the next runs.
   size_t KeptBuffers();
+  // How many run buffers exist: being recorded, handed over or kept. At most
+  // Threads() + kRunsAhead + 1.
+  int Buffers() const { return buffers_.load(std::memory_order_relaxed); }
 
  private:
   union Slot {
@@ -77,6 +81,9 @@ class TRasterPool {
   };
 
   struct Run {
+    explicit Run(std::atomic<int>& count) : buffers(count) { ++buffers; }
+    ~Run() { --buffers; }
+    std::atomic<int>& buffers;  // the pool's count
     std::unique_ptr<Slot[]> slots;
     uint32_t used = 0;
     TRasterSurface surface;  // the target and clip in force at the run's first command
@@ -92,6 +99,8 @@ class TRasterPool {
   void StartThreads();
   void Work();
 
+  // Note: declared before every member that holds a run, so it outlives them all.
+  std::atomic<int> buffers_{0};  // see Buffers
   // Recording thread only.
   std::unique_ptr<Run> run_;
   TRasterExecutor state_;  // target and clip as recorded so far

@@ -3,6 +3,7 @@
 // run, and whatever is dropped.
 #include <gtest/gtest.h>
 
+#include <algorithm>  // for std::max
 #include <cstdlib>  // for unsetenv
 #include <random>
 #include <vector>
@@ -129,6 +130,42 @@ TEST(RasterPool, ADrainLetsTheBuffersOfFinishedRunsGo) {
   pool.Drain();
   EXPECT_EQ(pixels[(7 * 8 + 7) * 4], 99);
   EXPECT_EQ(pixels[(6 * 8 + 6) * 4], 25);
+}
+
+TRasterCommand WideLine(float x0, float y0, float x1, float y1, uint8_t red) {
+  TRasterCommand command = Point(0, 0, red);
+  command.op = TRasterOp::Line;
+  command.width = 8;
+  command.xy[0] = x0, command.xy[1] = y0, command.xy[2] = x1, command.xy[3] = y1;
+  return command;
+}
+
+TEST(RasterPool, TheRecorderWaitsOnceEveryThreadHasARunAndOneMoreWaits) {
+  // Cells far slower to draw than to record: without the wait, their buffers would pile
+  // up for the whole sheet.
+  constexpr int kSheet = 256, kCell = 32;
+  std::vector<uint8_t> pixels(kSheet * kSheet * 4);
+  TRasterPool pool;
+  pool.SetThreads(2);
+  pool.Push(Target(pixels.data(), kSheet));
+  int most = 0;
+  for (int cell = 0; cell < (kSheet / kCell) * (kSheet / kCell); ++cell) {
+    const int x = cell % (kSheet / kCell) * kCell, y = cell / (kSheet / kCell) * kCell;
+    pool.Push(Clip(x, y, x + kCell, y + kCell));
+    for (int i = 0; i < 1500; ++i) {
+      pool.Push(WideLine(x + i % kCell + 0.5f, y + 0.5f, x + kCell - i % kCell - 0.5f,
+                         y + kCell - 0.5f, static_cast<uint8_t>(i)));
+    }
+    pool.Push(Point(x, y, static_cast<uint8_t>(cell)));
+    most = std::max(most, pool.Buffers());
+  }
+  pool.Drain();
+  EXPECT_LE(most, pool.Threads() + TRasterPool::kRunsAhead + 1);
+  EXPECT_EQ(pool.Buffers(), 0);  // a drain frees them all
+  for (int cell = 0; cell < (kSheet / kCell) * (kSheet / kCell); ++cell) {
+    const int x = cell % (kSheet / kCell) * kCell, y = cell / (kSheet / kCell) * kCell;
+    ASSERT_EQ(pixels[(static_cast<size_t>(y) * kSheet + x) * 4], cell) << "cell " << cell;
+  }
 }
 
 TEST(RasterPool, DropDiscardsWhatHasNotStartedButKeepsItsTargetAndClip) {
