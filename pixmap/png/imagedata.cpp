@@ -89,8 +89,8 @@ class TRowSource {
 
   // Row y's filter byte and filtered bytes into out (RowBytes() + 1 bytes).
   void Filtered(int y, uint8_t* out) {
-    const uint8_t* row = Row(y, 0);
-    const uint8_t* prior = y > 0 ? Row(y - 1, 1) : zeros_.data();
+    const uint8_t* row = Row(y);
+    const uint8_t* prior = y > 0 ? Row(y - 1) : zeros_.data();
     Filter best = kNone;
     uint64_t best_sum = UINT64_MAX;
     for (int f = kNone; f < kFilters; ++f) {
@@ -109,12 +109,18 @@ class TRowSource {
  private:
   bool Converts() const { return file_format_ != image_.format; }
 
-  // Row y in the file's layout; `slot` keeps a converted row apart from the other one.
-  const uint8_t* Row(int y, int slot) {
+  // Row y in the file's layout. A converted row goes to the slot of its parity, so a row
+  // and the one above it never share one, and the row above was mostly converted already
+  // (as the previous call's own row).
+  const uint8_t* Row(int y) {
     const uint8_t* row = image_.rows[y];
     if (!Converts()) return row;
+    const int slot = y & 1;
     uint8_t* out = converted_[slot].data();
-    ConvertPixelRow(row, image_.format, out, file_format_, image_.width);
+    if (converted_row_[slot] != y) {
+      ConvertPixelRow(row, image_.format, out, file_format_, image_.width);
+      converted_row_[slot] = y;
+    }
     return out;
   }
 
@@ -124,6 +130,7 @@ class TRowSource {
   std::size_t bytes_;
   std::vector<uint8_t> zeros_;
   std::vector<uint8_t> converted_[2];
+  int converted_row_[2] = {-1, -1};  // the row each slot holds
   std::vector<uint8_t> candidate_;  // each filter's bytes side by side
 };
 
