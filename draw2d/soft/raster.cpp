@@ -660,11 +660,16 @@ inline bool MayBeOutside(const TRasterSurface& surface, float x, float y) {
 // plane, which the GL counts twice.
 constexpr int kMaxCutCorners = 3 + 2 * 4;
 
-// A convex polygon's corners in clip coordinates, and in the window for those the cut kept.
+// A corner of a cut polygon in clip coordinates, and in the window where the cut kept it.
+struct TCutCorner {
+  TClipCorner clip;
+  float window[2];
+  bool kept;
+};
+
+// A convex polygon's corners, with room to close the list on its first one.
 struct TCutPolygon {
-  TClipCorner clip[kMaxCutCorners + 1];
-  float window[kMaxCutCorners + 1][2];
-  bool kept[kMaxCutCorners + 1];
+  TCutCorner corners[kMaxCutCorners + 1];
   int count = 0;
 };
 
@@ -680,45 +685,38 @@ int CutTriangleLikeTheGL(const TClipSpace& space, const float triangle[6],
   TCutPolygon* out = &b;
   unsigned planes = 0, all = 15;
   for (int i = 0; i < 3; ++i) {
-    in->clip[i] = space.Corner(triangle[2 * i], triangle[2 * i + 1]);
-    in->window[i][0] = triangle[2 * i];
-    in->window[i][1] = triangle[2 * i + 1];
-    in->kept[i] = true;
-    planes |= in->clip[i].outside;
-    all &= in->clip[i].outside;
+    TCutCorner& corner = in->corners[i];
+    corner.clip = space.Corner(triangle[2 * i], triangle[2 * i + 1]);
+    corner.window[0] = triangle[2 * i];
+    corner.window[1] = triangle[2 * i + 1];
+    corner.kept = true;
+    planes |= corner.clip.outside;
+    all &= corner.clip.outside;
   }
   in->count = 3;
   if (all != 0) return 0;  // wholly outside one plane
   for (int plane = 0; plane < 4 && in->count >= 3; ++plane) {
     if ((planes & (1u << plane)) == 0) continue;
     const int n = in->count;
+    const TCutCorner* from = in->corners;
     // The list closes on its first corner, so the corners keep their order.
-    in->clip[n] = in->clip[0];
-    in->window[n][0] = in->window[0][0];
-    in->window[n][1] = in->window[0][1];
-    in->kept[n] = in->kept[0];
-    float d_previous = TClipSpace::Distance(in->clip[0], plane);
+    in->corners[n] = from[0];
+    float d_previous = TClipSpace::Distance(from[0].clip, plane);
     if (!std::isfinite(d_previous)) return -1;
     out->count = 0;
     for (int i = 1; i <= n; ++i) {
-      const float d = TClipSpace::Distance(in->clip[i], plane);
+      const float d = TClipSpace::Distance(from[i].clip, plane);
       if (!std::isfinite(d)) return -1;
       if (out->count + 2 > kMaxCutCorners) return -1;
-      if (d_previous >= 0) {
-        const int k = out->count++;
-        out->clip[k] = in->clip[i - 1];
-        out->window[k][0] = in->window[i - 1][0];
-        out->window[k][1] = in->window[i - 1][1];
-        out->kept[k] = in->kept[i - 1];
-      }
+      if (d_previous >= 0) out->corners[out->count++] = from[i - 1];
       if (d * d_previous <= 0 && d - d_previous != 0) {
         // From the corner outside: going out, or coming back in.
-        const int k = out->count++;
-        out->clip[k] = d < 0 ? TClipSpace::Between(in->clip[i], in->clip[i - 1],
-                                                   d / (d - d_previous))
-                             : TClipSpace::Between(in->clip[i - 1], in->clip[i],
-                                                   d_previous / (d_previous - d));
-        out->kept[k] = false;
+        TCutCorner& corner = out->corners[out->count++];
+        corner.clip = d < 0 ? TClipSpace::Between(from[i].clip, from[i - 1].clip,
+                                                  d / (d - d_previous))
+                            : TClipSpace::Between(from[i - 1].clip, from[i].clip,
+                                                  d_previous / (d_previous - d));
+        corner.kept = false;
       }
       d_previous = d;
     }
@@ -726,11 +724,12 @@ int CutTriangleLikeTheGL(const TClipSpace& space, const float triangle[6],
   }
   if (in->count < 3) return 0;
   for (int i = 0; i < in->count; ++i) {
-    if (in->kept[i]) {
-      xy[2 * i] = in->window[i][0];
-      xy[2 * i + 1] = in->window[i][1];
+    const TCutCorner& corner = in->corners[i];
+    if (corner.kept) {
+      xy[2 * i] = corner.window[0];
+      xy[2 * i + 1] = corner.window[1];
     } else {
-      space.ToWindow(in->clip[i], xy + 2 * i);
+      space.ToWindow(corner.clip, xy + 2 * i);
     }
   }
   return in->count;
