@@ -13,13 +13,16 @@
 // default sheet and a 2048 x 2048 sheet of 64-pixel sprites drawn off-screen with 1, 2 and
 // all threads (and, for comparison, with one thread and both passes, as every sheet was
 // drawn before the first pass was left out), whole time and lines drawn per second; and
-// PNG encoding's share of a 4096 x 4096 sheet.
+// PNG encoding's share of a 4096 x 4096 sheet. The table also gives each run's CPU while
+// drawing, the main thread's and the raster threads', and on two cores the least time
+// that CPU allows two raster threads.
 // Usage: sheet_bench [seed] [software|opengl] [window|none] [quick]
 //   window: on the display named by DISPLAY (run it under Xvfb on a machine without one);
 //   none (the default): with DISPLAY unset, as a batch run is.
 // Writes its files to a scratch folder and prints figures.
 #include <dirent.h>  // for reading the threads' CPU times
 #include <stdlib.h>  // for mkdtemp, setenv
+#include <time.h>    // for clock_gettime
 #include <unistd.h>  // for chdir, sysconf
 
 #include <algorithm>
@@ -106,7 +109,17 @@ struct TSheetRun {
   double draw_ms = 0;    // the cell loop, until every cell is drawn
   double output_ms = 0;  // grab, key-out and PNG
   double lines = 0;      // lines drawn (the first passes left out are not counted)
+  // CPU while drawing: the main thread's (sprites, the 2D front end, recording) and the
+  // raster threads'.
+  double main_cpu_ms = 0;
+  double raster_cpu_ms = 0;
 };
+
+double MainThreadCpuMs() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return now.tv_sec * 1000.0 + now.tv_nsec / 1e6;
+}
 
 TSheetRun OffScreenSheet(int side, int sprite, int seed, int threads, bool both_passes) {
   TSheetRun run;
@@ -123,6 +136,10 @@ TSheetRun OffScreenSheet(int side, int sprite, int seed, int threads, bool both_
   sprite_boundary_sleep = CountedPause;
   sprite_hidden_pass_skipped = !both_passes;
   const auto start = Clock::now();
+  // Note: no thread ends while the sheet is drawn, so the difference of the sums is the
+  // drawing's.
+  const double main_cpu_start = MainThreadCpuMs();
+  const double raster_cpu_start = OtherThreadsCpuMs();
   Cls();
   for (cell_row = 0; cell_row < cells_down; ++cell_row) {
     for (cell_col = 0; cell_col < cells_across; ++cell_col) {
@@ -145,6 +162,8 @@ TSheetRun OffScreenSheet(int side, int sprite, int seed, int threads, bool both_
   }
   GrabPixmap(0, 0, 1, 1);  // waits for the drawing threads
   run.draw_ms = Since(start);
+  run.main_cpu_ms = MainThreadCpuMs() - main_cpu_start;
+  run.raster_cpu_ms = OtherThreadsCpuMs() - raster_cpu_start;
   const auto output_start = Clock::now();
   WriteSheetOutput();
   run.output_ms = Since(output_start);
@@ -156,14 +175,15 @@ TSheetRun OffScreenSheet(int side, int sprite, int seed, int threads, bool both_
 void PrintThreadsTable(int seed) {
   const int cores = static_cast<int>(std::thread::hardware_concurrency());
   std::printf("\ndrawing threads, off-screen, software renderer (%d cores here)\n", cores);
-  std::printf("%-26s %-22s %10s %10s %12s %8s\n", "sheet", "threads", "whole ms", "draw ms",
-              "Mlines/s", "x 1");
+  std::printf("%-26s %-22s %10s %10s %12s %8s %10s %10s\n", "sheet", "threads", "whole ms",
+              "draw ms", "Mlines/s", "x 1", "main CPU", "raster CPU");
   const struct {
     const char* name;
     int side, sprite;
   } sheets[] = {{"512 x 512, 64-px cells", 512, 64}, {"2048 x 2048, 64-px cells", 2048, 64}};
   for (const auto& sheet : sheets) {
     double one_ms = 0;
+    TSheetRun two;
     const struct {
       const char* name;
       int threads;
@@ -176,11 +196,22 @@ void PrintThreadsTable(int seed) {
       const TSheetRun run = OffScreenSheet(sheet.side, sheet.sprite, seed, row.threads, row.both);
       const double whole = run.draw_ms + run.output_ms;
       if (row.threads == 1 && !row.both) one_ms = whole;
-      std::printf("%-26s %-22s %10.1f %10.1f %12.1f %8s\n", sheet.name, row.name, whole,
-                  run.draw_ms, run.lines / run.draw_ms / 1000.0,
+      if (row.threads == 2) two = run;
+      std::printf("%-26s %-22s %10.1f %10.1f %12.1f %8s %10.1f %10.1f\n", sheet.name, row.name,
+                  whole, run.draw_ms, run.lines / run.draw_ms / 1000.0,
                   one_ms > 0 && row.threads != 1
                       ? (std::to_string(whole / one_ms).substr(0, 4) + "x").c_str()
-                      : "");
+                      : "",
+                  run.main_cpu_ms, run.raster_cpu_ms);
+    }
+    // With one raster thread the main thread's work runs beside it and the raster thread
+    // sets the pace. With two on two cores, both raster threads and the main thread share
+    // the cores: the drawing takes at least half of all their CPU, however well it is spread.
+    if (cores == 2 && one_ms > 0) {
+      const double bound = (two.main_cpu_ms + two.raster_cpu_ms) / 2 + two.output_ms;
+      std::printf("%-26s 2 threads on 2 cores take at least (main + raster CPU) / 2 + output"
+                  " = %.1f ms, %.2f x the one-thread time\n",
+                  "", bound, bound / one_ms);
     }
   }
   const TSheetRun big = OffScreenSheet(4096, 256, seed, 0, false);
