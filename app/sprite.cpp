@@ -7,7 +7,7 @@
 #include "app/sprite.h"
 
 #include <chrono>
-#include <cmath>  // for std::sin, std::cos, std::fmod
+#include <cmath>  // for std::sin, std::cos, std::fmod, std::lround, std::nan
 #include <thread>  // for sleep_until
 
 #include "draw2d/draw2d.h"
@@ -126,6 +126,48 @@ inline float RingX(int half, double cos_a, float q) {
   return static_cast<float>(half + cos_a * q * half);
 }
 
+// Cosines of one sprite's sweep angles, kept by where each angle falls on the sweep's grid
+// of tenths of a degree from the start angle.
+// Note: the lattice offset and most twists are whole tenths, so the lattice line's angle
+// and the twisted ends' are often exactly the angle of another step, reached by a
+// different sum. A kept cosine serves only its own angle, bit for bit, so every line is
+// the one worked out directly; any other angle is worked out and kept in its place.
+class SweepCosines {
+ public:
+  // The lowest and highest tenths a lookup may name: a twist is at most 45 degrees either
+  // way and the lattice offset at most 75.
+  static constexpr int kLow = -450;
+  static constexpr int kHigh = kSweepSteps + 750 + 450;
+
+  void Clear() {
+    for (Entry& entry : entries_) entry.degrees = std::nan("");  // matches no angle
+  }
+
+  // The cosine of `degrees`, which lies at about `tenth` tenths from the start angle.
+  double Get(int tenth, double degrees) {
+    if (tenth < kLow || tenth > kHigh) return Cos(degrees);
+    Entry& entry = entries_[tenth - kLow];
+    if (!(entry.degrees == degrees)) {
+      entry.degrees = degrees;
+      entry.cosine = Cos(degrees);
+    }
+    return entry.cosine;
+  }
+
+ private:
+  struct Entry {
+    double degrees;
+    double cosine;
+  };
+  Entry entries_[kHigh - kLow + 1];
+};
+
+// Module state: the cosines of the sprite being drawn.
+SweepCosines sweep_cosines;
+
+// Whole tenths of a degree nearest to `degrees`.
+int Tenths(double degrees) { return static_cast<int>(std::lround(degrees * 10)); }
+
 // The cosines of the twisted ends of one step's lines for one twist.
 struct TwistedCosines {
   float twist;
@@ -139,6 +181,8 @@ void Sweep(const SpriteShape& shape) {
   const int segments = shape.ring_count - 1;
   const int half = cell_width / 2;
   const double facet_step = shape.facet_step;
+  const int lattice_tenths = Tenths(shape.lattice_offset);
+  sweep_cosines.Clear();
 
   for (int pass = 0; pass < 2; ++pass) {
     SetBlend(BLEND_ALPHA);
@@ -163,11 +207,12 @@ void Sweep(const SpriteShape& shape) {
       const double sweep_angle = double{sweep_step} / 10;
       const double theta = shape.start_angle + sweep_angle;
       const double lattice = theta + shape.lattice_offset;
-      const double cos_theta = Cos(theta);
-      const double cos_lattice = Cos(lattice);
+      const int step = static_cast<int>(sweep_step);
+      const double cos_theta = sweep_cosines.Get(step, theta);
+      const double cos_lattice = sweep_cosines.Get(step + lattice_tenths, lattice);
       // Note: the ends of the twisted lines depend only on this step and the ring's twist,
       // and rings share twists (each is plus or minus a tenth of the facet step), so each
-      // twist's two cosines are worked out once a step: the same expressions, the same values.
+      // twist's two cosines are found once a step: the same expressions, the same values.
       TwistedCosines twisted[kMaxRings];
       int twists_known = 0;
 
@@ -192,10 +237,12 @@ void Sweep(const SpriteShape& shape) {
         while (k < twists_known && twisted[k].twist != twist) ++k;
         if (k == twists_known) {
           twisted[k].twist = twist;
-          twisted[k].ring = Cos(theta + twist);
+          const int twist_tenths = Tenths(twist);
+          twisted[k].ring = sweep_cosines.Get(step + twist_tenths, theta + twist);
           // The twist runs the other way on the lattice line.
           twisted[k].lattice =
-              Cos(shape.start_angle + (sweep_angle - twist) + shape.lattice_offset);
+              sweep_cosines.Get(step - twist_tenths + lattice_tenths,
+                                shape.start_angle + (sweep_angle - twist) + shape.lattice_offset);
           ++twists_known;
         }
 

@@ -18,6 +18,7 @@
 #include "graphics/input.h"
 #include "graphics/system.h"
 #include "random/random.h"
+#include "runtime/degrees.h"
 #include "runtime/runtime.h"
 
 namespace {
@@ -248,6 +249,48 @@ TEST_F(SpriteTest, LinesJoinTheRingPointsOfEachStep) {
   for (int pass = 0; pass < 2; ++pass) {
     for (int step : steps) ExpectLinesOfStep(log, shape, pass, step);
   }
+}
+
+// Bit for bit, every line starts at its ring point's x and reaches its other end, for
+// every facet count (twists of whole tenths of a degree and of fractions) and for lattice
+// offsets of 0 and more: the sprite works each cosine out once and shares it between
+// angles that are the same number, and no line may come out different for it.
+TEST_F(SpriteTest, EveryLineEndIsWhereItsOwnAngleGivesBitForBit) {
+  const auto x_at = [](double degrees, float radius) {
+    return static_cast<float>(32 + std::cos(degrees * kDegToRad) * radius * 32);
+  };
+  bool offset_zero = false, offset_more = false;
+  for (int facets = 8; facets <= 16; ++facets) {
+    SeedRandom(FindSeed(facets, 0));
+    recorder->Clear();
+    SpriteShape shape;
+    DrawSprite(shape);
+    ASSERT_EQ(shape.facet_count, facets);
+    (shape.lattice_offset == 0 ? offset_zero : offset_more) = true;
+    const SpriteLog log = ReadLog(*recorder);
+    const int segments = shape.ring_count - 1;
+    ASSERT_EQ(log.lines.size(), 2u * 3601 * 4 * segments);
+    size_t wrong = 0;
+    for (size_t n = 0; n < log.lines.size(); ++n) {
+      const int step = int(n / (4 * segments) % 3601);
+      const int j = int(n / 4 % segments) + 1;
+      const double sweep = step / 10.0;
+      const double theta = shape.start_angle + sweep;
+      const double lattice = theta + shape.lattice_offset;
+      const float twist = shape.ring_twist[j];
+      const double starts[4] = {theta, lattice, theta, lattice};
+      const double ends[4] = {theta + twist,
+                              shape.start_angle + (sweep - twist) + shape.lattice_offset,
+                              theta, lattice};
+      const float x0 = x_at(starts[n % 4], shape.ring_radius[j]);
+      const float x1 = x_at(ends[n % 4], shape.ring_radius[j + 1]);
+      // The front end hands the driver the start and the way to the end.
+      const SeenLine& line = log.lines[n];
+      wrong += line.x0 != x0 || line.dx != static_cast<float>(double{x1} - x0);
+    }
+    EXPECT_EQ(wrong, 0u) << facets << " facets";
+  }
+  EXPECT_TRUE(offset_zero && offset_more);
 }
 
 TEST_F(SpriteTest, SegmentColourIsBaseTimesShadeTimesTheBrightnessOfItsFacet) {
