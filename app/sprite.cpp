@@ -182,6 +182,8 @@ void Sweep(const SpriteShape& shape) {
   const int half = cell_width / 2;
   const double facet_step = shape.facet_step;
   const int lattice_tenths = Tenths(shape.lattice_offset);
+  int twist_tenths[kMaxRings + 1] = {};
+  for (int j = 1; j <= segments; ++j) twist_tenths[j] = Tenths(shape.ring_twist[j]);
   sweep_cosines.Clear();
 
   for (int pass = 0; pass < 2; ++pass) {
@@ -237,11 +239,10 @@ void Sweep(const SpriteShape& shape) {
         while (k < twists_known && twisted[k].twist != twist) ++k;
         if (k == twists_known) {
           twisted[k].twist = twist;
-          const int twist_tenths = Tenths(twist);
-          twisted[k].ring = sweep_cosines.Get(step + twist_tenths, theta + twist);
+          twisted[k].ring = sweep_cosines.Get(step + twist_tenths[j], theta + twist);
           // The twist runs the other way on the lattice line.
           twisted[k].lattice =
-              sweep_cosines.Get(step - twist_tenths + lattice_tenths,
+              sweep_cosines.Get(step - twist_tenths[j] + lattice_tenths,
                                 shape.start_angle + (sweep_angle - twist) + shape.lattice_offset);
           ++twists_known;
         }
