@@ -58,6 +58,10 @@ class TNullDriver : public TVex2DDriver {
   void DrawLine(float x0, float y0, float x1, float y1, float tx, float ty) override {
     benchmark::DoNotOptimize(x0 + y0 + x1 + y1 + tx + ty);
   }
+  void DrawLineAndPlot(float x0, float y0, float x1, float y1, float tx, float ty, float px,
+                       float py) override {
+    benchmark::DoNotOptimize(x0 + y0 + x1 + y1 + tx + ty + px + py);
+  }
   void DrawRect(float, float, float, float, float, float) override {}
   void DrawOval(float, float, float, float, float, float) override {}
   void DrawPoly(const std::vector<float>&, float, float, float, float) override {}

@@ -74,6 +74,10 @@ class TRecordingDriver : public TNullDriver {
                      width_,
                      paint_});
   }
+  void DrawLineAndPlot(float x0, float y0, float x1, float y1, float tx, float ty, float,
+                       float) override {
+    DrawLine(x0, y0, x1, y1, tx, ty);  // the closing pixel goes with each line anyway
+  }
 
  private:
   TRasterPaint paint_;

@@ -337,15 +337,17 @@ void DrawLine(float x, float y, float x2, float y2, int drawLastPixel) {
   float b = static_cast<float>(hy + y2 - y);
   float tx = static_cast<float>(static_cast<double>(x) + g->origin_x);
   float ty = static_cast<float>(static_cast<double>(y) + g->origin_y);
-  CurrentDriver->DrawLine(static_cast<float>(hx), static_cast<float>(hy), a, b, tx, ty);
-  if (drawLastPixel != 0) {
+  if (drawLastPixel == 0) {
+    CurrentDriver->DrawLine(static_cast<float>(hx), static_cast<float>(hy), a, b, tx, ty);
+  } else {
     // The closing pixel is placed by the front end, through the same transform, so that the
     // driver's half-pixel offset lands it on the segment's end vertex.
     double px = static_cast<double>(a) * g->tform_ix + static_cast<double>(b) * g->tform_iy +
                 x + g->origin_x;
     double py = static_cast<double>(a) * g->tform_jx + static_cast<double>(b) * g->tform_jy +
                 y + g->origin_y;
-    CurrentDriver->Plot(static_cast<float>(px), static_cast<float>(py));
+    CurrentDriver->DrawLineAndPlot(static_cast<float>(hx), static_cast<float>(hy), a, b, tx, ty,
+                                   static_cast<float>(px), static_cast<float>(py));
   }
 }
 

@@ -50,4 +50,11 @@ class TVex2DDriver : public TGraphicsDriver {
   virtual void DrawPixmap(const Ref<TPixmap>& pixmap, int x, int y) = 0;
   virtual Ref<TPixmap> GrabPixmap(int x, int y, int width, int height) = 0;
   virtual void SetResolution(float width, float height) = 0;
+  // A line and then its closing pixel at (px, py), in the same paint: what DrawLine and
+  // then Plot draw, which is what this does unless a driver draws both in one go.
+  virtual void DrawLineAndPlot(float x0, float y0, float x1, float y1, float tx, float ty,
+                               float px, float py) {
+    DrawLine(x0, y0, x1, y1, tx, ty);
+    Plot(px, py);
+  }
 };

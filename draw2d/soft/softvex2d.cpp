@@ -156,7 +156,7 @@ class TSoftVex2DDriver : public TVex2DDriver {
     NoteDamage();
     if (!current_ || !current_->Visible()) return SoftGraphicsDriver()->Flip(sync);
     const auto start = Clock::now();
-    Queue().Drain();
+    queue_.Drain();
     const auto drained = Clock::now();
     const int result = SoftGraphicsDriver()->Flip(sync);
     ++stats.presents;
@@ -200,7 +200,7 @@ class TSoftVex2DDriver : public TVex2DDriver {
     command.rect[1] = clip_.y0;
     command.rect[2] = clip_.x1;
     command.rect[3] = clip_.y1;
-    Queue().Push(command);
+    queue_.Push(command);
   }
 
   void SetTransform(float ix, float iy, float jx, float jy) override {
@@ -218,30 +218,15 @@ class TSoftVex2DDriver : public TVex2DDriver {
   void Cls() override {
     TRasterCommand command = Command(TRasterOp::Clear);
     std::memcpy(command.rgba, clear_rgba_, 4);
-    Queue().Push(command);
+    queue_.Push(command);
     drew_ = true;
   }
 
   // --- shapes
-  // Note: these two run for every line of a sprite; they write straight into the ring.
   void Plot(float x, float y) override {
     if (!paints_) return;
-    float position[2];
-    Device(static_cast<float>(x + kPixelCentre), static_cast<float>(y + kPixelCentre),
-           position);
-    // The front end plots a line's closing pixel right after the line: both go in one
-    // command when the paint is the same.
-    if (open_line_ && open_line_->blend == blend_ &&
-        std::memcmp(open_line_->rgba, rgba_, 4) == 0) {
-      open_line_->op = TRasterOp::LineAndPoint;
-      open_line_->xy[4] = position[0];
-      open_line_->xy[5] = position[1];
-      Queue();  // records it
-      return;
-    }
     TRasterCommand& command = Start(TRasterOp::Point);
-    command.xy[0] = position[0];
-    command.xy[1] = position[1];
+    PixelPosition(x, y, command.xy);
     Finish();
   }
 
@@ -250,10 +235,19 @@ class TSoftVex2DDriver : public TVex2DDriver {
     TRasterCommand& command = Start(TRasterOp::Line);
     Vertex(x0, y0, tx, ty, kPixelCentre, command.xy);
     Vertex(x1, y1, tx, ty, kPixelCentre, command.xy + 2);
-    // Left open for its closing pixel (see Plot); anything else that uses the ring records
-    // it first.
-    open_line_ = &command;
-    drew_ = true;
+    Finish();
+  }
+
+  // Note: this runs for every line of a sprite; the line and its pixel are one command,
+  // written straight into the ring.
+  void DrawLineAndPlot(float x0, float y0, float x1, float y1, float tx, float ty, float px,
+                       float py) override {
+    if (!paints_) return;
+    TRasterCommand& command = Start(TRasterOp::LineAndPoint);
+    Vertex(x0, y0, tx, ty, kPixelCentre, command.xy);
+    Vertex(x1, y1, tx, ty, kPixelCentre, command.xy + 2);
+    PixelPosition(px, py, command.xy + 4);
+    Finish();
   }
 
   void DrawRect(float x0, float y0, float x1, float y1, float tx, float ty) override {
@@ -302,7 +296,7 @@ class TSoftVex2DDriver : public TVex2DDriver {
     Ref<TPixmap> source = pixmap;
     if (source->format != PIXFMT_RGBA32) source = source->Convert(PIXFMT_RGBA32);
     // Note: copied here, on the recording thread, once what was recorded before has run.
-    Queue().Drain();
+    queue_.Drain();
     RasterCopy(surface_, clip_, source->pixels, source->pitch, source->width, source->height,
                x, y);
     drew_ = true;
@@ -311,7 +305,7 @@ class TSoftVex2DDriver : public TVex2DDriver {
   Ref<TPixmap> GrabPixmap(int x, int y, int width, int height) override {
     Ref<TPixmap> grabbed = TPixmap::Create(width, height, PIXFMT_RGBA32, 4);
     if (!grabbed->pixels) return grabbed;
-    Queue().Drain();
+    queue_.Drain();
     grabbed->ClearPixels(0);
     const int x0 = std::max(x, 0), y0 = std::max(y, 0);
     const int x1 = static_cast<int>(std::min<int64_t>(int64_t{x} + width, surface_.width));
@@ -365,7 +359,7 @@ class TSoftVex2DDriver : public TVex2DDriver {
         payload.st[2 * k + 1] = st[2 * triangle[k] + 1];
       }
       payload.texture = &texture;
-      Queue().Push(command, payload);
+      queue_.Push(command, payload);
       drew_ = true;
     }
   }
@@ -377,17 +371,23 @@ class TSoftVex2DDriver : public TVex2DDriver {
     Device(x, y, out);
   }
 
+  // A pixel's window position (the front end placed it) at the pixel's centre, as a device
+  // position.
+  void PixelPosition(float x, float y, float out[2]) const {
+    Device(static_cast<float>(x + kPixelCentre), static_cast<float>(y + kPixelCentre), out);
+  }
+
   // Waits until every recorded command has run; while the program exits, drops them
   // instead, since nobody will see them.
   void FinishQueued() {
     if (ExitInProgress()) {
-      Queue().Drop();
+      queue_.Drop();
     } else {
-      Queue().Drain();
+      queue_.Drain();
     }
   }
 
-  TRasterWork& queue() { return Queue(); }
+  TRasterWork& queue() { return queue_; }
 
   // The number of raster threads from now on (0: one per core); see SetSoftVex2DThreads.
   void SetThreads(int threads) {
@@ -400,13 +400,13 @@ class TSoftVex2DDriver : public TVex2DDriver {
     // The other way of drawing starts where this one left off.
     TRasterCommand command = Command(TRasterOp::Target);
     command.target = {surface_.pixels, surface_.pitch, surface_.width, surface_.height};
-    Queue().Push(command);
+    queue_.Push(command);
     command = Command(TRasterOp::Clip);
     command.rect[0] = clip_.x0;
     command.rect[1] = clip_.y0;
     command.rect[2] = clip_.x1;
     command.rect[3] = clip_.y1;
-    Queue().Push(command);
+    queue_.Push(command);
   }
 
  private:
@@ -444,7 +444,7 @@ class TSoftVex2DDriver : public TVex2DDriver {
     ChooseWork(graphics);
     TRasterCommand command = Command(TRasterOp::Target);
     command.target = {surface_.pixels, surface_.pitch, surface_.width, surface_.height};
-    Queue().Push(command);
+    queue_.Push(command);
   }
 
   // The operation and the current paint, in a command's head.
@@ -471,18 +471,10 @@ class TSoftVex2DDriver : public TVex2DDriver {
                 (blend_ == TRasterBlend::Mask && rgba_[3] < kMaskAlpha));
   }
 
-  // The ring, once a line left open for its closing pixel is recorded.
-  TRasterWork& Queue() {
-    if (open_line_) {
-      queue_.Commit();
-      open_line_ = nullptr;
-    }
-    return queue_;
-  }
 
   // A command with the current paint in the ring's next slot; Finish records it.
   TRasterCommand& Start(TRasterOp op) {
-    TRasterCommand& command = Queue().Begin();
+    TRasterCommand& command = queue_.Begin();
     Paint(command, op);
     return command;
   }
@@ -495,7 +487,7 @@ class TSoftVex2DDriver : public TVex2DDriver {
   // Records a flat shape unless its paint cannot change a pixel.
   void Record(const TRasterCommand& command) {
     if (!paints_) return;
-    Queue().Push(command);
+    queue_.Push(command);
     drew_ = true;
   }
 
@@ -538,7 +530,6 @@ class TSoftVex2DDriver : public TVex2DDriver {
   }
 
   TRasterWork queue_;
-  TRasterCommand* open_line_ = nullptr;  // see DrawLine
   TVex2DGraphics* current_ = nullptr;
   TRasterSurface surface_;
   std::shared_ptr<uint8_t> surface_memory_;  // see ResetDevice
