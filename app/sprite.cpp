@@ -6,6 +6,7 @@
 // changes a result, and x86-64 evaluates double arithmetic in double (no x87 excess).
 #include "app/sprite.h"
 
+#include <bitset>
 #include <chrono>
 #include <cmath>  // for std::sin, std::cos, std::fmod, std::lround, std::nan
 #include <thread>  // for sleep_until
@@ -185,6 +186,12 @@ void Sweep(const SpriteShape& shape) {
   int twist_tenths[kMaxRings + 1] = {};
   for (int j = 1; j <= segments; ++j) twist_tenths[j] = Tenths(shape.ring_twist[j]);
   sweep_cosines.Clear();
+  // The facet boundaries, the same in both passes. The remainder is exact (fmod), so only
+  // whole multiples of the facet width count.
+  std::bitset<kSweepSteps + 1> boundaries;
+  for (int step = 0; step <= kSweepSteps; ++step) {
+    boundaries[step] = std::fmod(double(step), facet_step) == 0;
+  }
 
   for (int pass = 0; pass < 2; ++pass) {
     SetBlend(BLEND_ALPHA);
@@ -196,8 +203,7 @@ void Sweep(const SpriteShape& shape) {
     const bool lines_drawn = pass == 1 || !sprite_hidden_pass_skipped;
 
     for (float sweep_step = 0; sweep_step <= kSweepSteps; sweep_step += 1) {
-      // The remainder is exact (fmod), so only whole multiples of the facet width count.
-      const bool boundary = std::fmod(double(int(sweep_step)), facet_step) == 0;
+      const bool boundary = boundaries[int(sweep_step)];
       if (boundary) {
         sprite_boundary_sleep(kBoundarySleepMillis);
         Flip(0);
