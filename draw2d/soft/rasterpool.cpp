@@ -93,11 +93,6 @@ void TRasterPool::Drain() {
   spare_.clear();
 }
 
-size_t TRasterPool::KeptBuffers() {
-  std::lock_guard<std::mutex> guard(lock_);
-  return spare_.size();
-}
-
 void TRasterPool::Drop() {
   if (run_) run_->used = 0;
   std::unique_lock<std::mutex> guard(lock_);

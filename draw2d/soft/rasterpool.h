@@ -68,8 +68,6 @@ class TRasterPool {
   void Drop();
   // Drops what is pending and ends the threads; a later command starts new ones.
   void Stop();
-  // How many buffers of finished runs are kept for the next runs.
-  size_t KeptBuffers();
   // How many run buffers exist: being recorded, handed over or kept. At most
   // Threads() + kRunsAhead + 1.
   int Buffers() const { return buffers_.load(std::memory_order_relaxed); }

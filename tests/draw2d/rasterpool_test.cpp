@@ -123,7 +123,7 @@ TEST(RasterPool, ADrainLetsTheBuffersOfFinishedRunsGo) {
     pool.Push(Point(x, y, static_cast<uint8_t>(10 + cell)));
   }
   pool.Drain();
-  EXPECT_EQ(pool.KeptBuffers(), 0u);
+  EXPECT_EQ(pool.Buffers(), 0);
   // Drawing goes on in new buffers.
   pool.Push(Clip(0, 0, 8, 8));
   pool.Push(Point(7, 7, 99));
