@@ -203,7 +203,8 @@ void Sweep(const SpriteShape& shape) {
     const bool lines_drawn = pass == 1 || !sprite_hidden_pass_skipped;
 
     for (float sweep_step = 0; sweep_step <= kSweepSteps; sweep_step += 1) {
-      const bool boundary = boundaries[int(sweep_step)];
+      const int step = static_cast<int>(sweep_step);
+      const bool boundary = boundaries[step];
       if (boundary) {
         sprite_boundary_sleep(kBoundarySleepMillis);
         Flip(0);
@@ -215,7 +216,6 @@ void Sweep(const SpriteShape& shape) {
       const double sweep_angle = double{sweep_step} / 10;
       const double theta = shape.start_angle + sweep_angle;
       const double lattice = theta + shape.lattice_offset;
-      const int step = static_cast<int>(sweep_step);
       const double cos_theta = sweep_cosines.Get(step, theta);
       const double cos_lattice = sweep_cosines.Get(step + lattice_tenths, lattice);
       // Note: the ends of the twisted lines depend only on this step and the ring's twist,

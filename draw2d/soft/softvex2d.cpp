@@ -471,7 +471,6 @@ class TSoftVex2DDriver : public TVex2DDriver {
                 (blend_ == TRasterBlend::Mask && rgba_[3] < kMaskAlpha));
   }
 
-
   // A command with the current paint in the ring's next slot; Finish records it.
   TRasterCommand& Start(TRasterOp op) {
     TRasterCommand& command = queue_.Begin();
