@@ -162,17 +162,17 @@ bool EnterOutputFolder(const String& folder) {
   return true;
 }
 
-// Puts the sprite's facet pauses out of action, and leaves out the first pass that the
-// second paints over, while it lives.
+// Puts the sprite's facet pauses out of action, and leaves out the lines that later ones
+// paint over, while it lives.
 class TNoPauses {
  public:
-  TNoPauses() : saved_(sprite_boundary_sleep), saved_skip_(sprite_hidden_pass_skipped) {
+  TNoPauses() : saved_(sprite_boundary_sleep), saved_skip_(sprite_hidden_lines_skipped) {
     sprite_boundary_sleep = [](int) {};
-    sprite_hidden_pass_skipped = true;
+    sprite_hidden_lines_skipped = true;
   }
   ~TNoPauses() {
     sprite_boundary_sleep = saved_;
-    sprite_hidden_pass_skipped = saved_skip_;
+    sprite_hidden_lines_skipped = saved_skip_;
   }
   TNoPauses(const TNoPauses&) = delete;
   TNoPauses& operator=(const TNoPauses&) = delete;
@@ -185,8 +185,8 @@ class TNoPauses {
 // The sheet loop after the window is open; returns the exit status. A file that could not
 // be written does not stop the loop, but the program then ends with status 1.
 // Note: nobody watches a sheet drawn off-screen, so it is drawn without the facet pauses,
-// the frame pacing and the first pass of each sprite, which only make the show: the same
-// files, sooner.
+// the frame pacing and the lines of each sprite that later ones paint over (its whole
+// first pass among them), which only make the show: the same files, sooner.
 int SheetLoop(bool watched, const TRunOptions& options) {
   std::optional<TNoPauses> no_pauses;
   if (!watched) no_pauses.emplace();

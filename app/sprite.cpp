@@ -23,7 +23,7 @@ int cell_width = 64;
 int cell_height = 64;
 int hue_counter = 0;
 void (*sprite_boundary_sleep)(int ms) = SpritePause;
-bool sprite_hidden_pass_skipped = false;
+bool sprite_hidden_lines_skipped = false;
 
 namespace {
 
@@ -166,6 +166,11 @@ class SweepCosines {
 // Module state: the cosines of the sprite being drawn.
 SweepCosines sweep_cosines;
 
+// The angle of a sweep step, `sweep_step` tenths of a degree after the start angle.
+double SweepTheta(const SpriteShape& shape, float sweep_step) {
+  return shape.start_angle + double{sweep_step} / 10;
+}
+
 // Whole tenths of a degree nearest to `degrees`.
 int Tenths(double degrees) { return static_cast<int>(std::lround(degrees * 10)); }
 
@@ -176,8 +181,9 @@ struct TwistedCosines {
   double lattice;  // of the lattice line's lower end
 };
 
-// The two sweeps of 3601 steps with their facet boundaries.
-void Sweep(const SpriteShape& shape) {
+// The two sweeps of 3601 steps with their facet boundaries; returns the lines drawn.
+int Sweep(const SpriteShape& shape) {
+  int lines = 0;
   float ring_brightness[kMaxRings + 1] = {};
   const int segments = shape.ring_count - 1;
   const int half = cell_width / 2;
@@ -200,7 +206,8 @@ void Sweep(const SpriteShape& shape) {
     if (pass == 1) SetBlend(0);
     // Note: the second pass draws each line of the first again, with the same width and
     // the opaque blend, so nothing of the first pass can show in the finished cell.
-    const bool lines_drawn = pass == 1 || !sprite_hidden_pass_skipped;
+    const bool lines_drawn = pass == 1 || !sprite_hidden_lines_skipped;
+    const bool redrawn_left_out = pass == 1 && sprite_hidden_lines_skipped;
 
     for (float sweep_step = 0; sweep_step <= kSweepSteps; sweep_step += 1) {
       const int step = static_cast<int>(sweep_step);
@@ -214,8 +221,17 @@ void Sweep(const SpriteShape& shape) {
       }
       if (!lines_drawn) continue;
       const double sweep_angle = double{sweep_step} / 10;
-      const double theta = shape.start_angle + sweep_angle;
+      const double theta = SweepTheta(shape, sweep_step);
       const double lattice = theta + shape.lattice_offset;
+      // A straight line drawn again later in this opaque pass, with the same ends, is
+      // painted over pixel for pixel. With no lattice offset the straight lattice line is
+      // the straight ring line, drawn right after it. With one, the straight lattice line is
+      // the straight ring line of the step that many tenths on, when that step's angle is
+      // exactly this lattice angle (the same cosine, so the same ends).
+      const bool ring_straight_redrawn = redrawn_left_out && lattice == theta;
+      const bool lattice_straight_redrawn =
+          redrawn_left_out && lattice_tenths > 0 && step + lattice_tenths <= kSweepSteps &&
+          SweepTheta(shape, static_cast<float>(step + lattice_tenths)) == lattice;
       const double cos_theta = sweep_cosines.Get(step, theta);
       const double cos_lattice = sweep_cosines.Get(step + lattice_tenths, lattice);
       // Note: the ends of the twisted lines depend only on this step and the ring's twist,
@@ -258,15 +274,21 @@ void Sweep(const SpriteShape& shape) {
         DrawLine(RingX(half, cos_lattice, top_radius), y1,
                  RingX(half, twisted[k].lattice, bottom_radius), y2, 1);
         SetAlpha(static_cast<float>(GetAlpha() * kStraightAlphaFactor));
-        DrawLine(RingX(half, cos_theta, top_radius), y1, RingX(half, cos_theta, bottom_radius),
-                 y2, 1);
-        DrawLine(RingX(half, cos_lattice, top_radius), y1,
-                 RingX(half, cos_lattice, bottom_radius), y2, 1);
+        lines += 2 + !ring_straight_redrawn + !lattice_straight_redrawn;
+        if (!ring_straight_redrawn) {
+          DrawLine(RingX(half, cos_theta, top_radius), y1,
+                   RingX(half, cos_theta, bottom_radius), y2, 1);
+        }
+        if (!lattice_straight_redrawn) {
+          DrawLine(RingX(half, cos_lattice, top_radius), y1,
+                   RingX(half, cos_lattice, bottom_radius), y2, 1);
+        }
 
         if (KeyHitCount(kEscapeKey) != 0) ExitProgram(0);
       }
     }
   }
+  return lines;
 }
 
 }  // namespace
@@ -313,5 +335,5 @@ void DrawSprite(SpriteShape& shape) {
   shape.start_angle = int(RandomReal(0, 360));
   shape.lattice_offset = static_cast<float>(RandomInt(0, 5) * 15);
 
-  Sweep(shape);
+  shape.lines_drawn = Sweep(shape);
 }

@@ -22,11 +22,13 @@ extern void (*sprite_boundary_sleep)(int ms);
 // handed to the renderer (SleepMillis's work before a sleep).
 void SpritePause(int ms);
 
-// Whether DrawSprite leaves out the lines of its first pass (its random draws, pauses and
-// presentations still happen). Only for a sheet nobody watches: the second pass draws the
-// very same lines opaque, so every pixel of the first is painted over and the files are
-// the same; a watcher sees the first pass grow, so a watched sheet draws it.
-extern bool sprite_hidden_pass_skipped;
+// Whether DrawSprite leaves out the lines nobody can see in the finished cell (its random
+// draws, pauses and presentations still happen): every line of its first pass, which the
+// second draws again opaque, and each straight line of the second pass that the pass
+// draws again, end for end, later on. Only for a sheet nobody watches: every pixel of a
+// line left out is painted over, so the files are the same; a watcher sees the first pass
+// grow, so a watched sheet draws every line.
+extern bool sprite_hidden_lines_skipped;
 
 // Most rings a sprite has; ring lists are indexed by ring number from 1.
 constexpr int kMaxRings = 6;
@@ -46,6 +48,7 @@ struct SpriteShape {
   int start_angle = 0;       // degrees
   float lattice_offset = 0;  // degrees
   int hue = 0;               // hue_counter as the sprite read it
+  int lines_drawn = 0;       // DrawLine calls made, lines left out not counted
 };
 
 // Puts the drawing state where the cell fill and DrawSprite start from: no rotation,

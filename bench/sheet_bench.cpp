@@ -11,8 +11,8 @@
 // thread works beside the main thread; its CPU time is read from the system at the end.
 // Then, with the software renderer and unless "quick" is given, the drawing threads: the
 // default sheet and a 2048 x 2048 sheet of 64-pixel sprites drawn off-screen with 1, 2 and
-// all threads (and, for comparison, with one thread and both passes, as every sheet was
-// drawn before the first pass was left out), whole time and lines drawn per second; and
+// all threads (and, for comparison, with one thread and every line, as every sheet was
+// drawn before the hidden lines were left out), whole time and lines drawn per second; and
 // PNG encoding's share of a 4096 x 4096 sheet. The table also gives each run's CPU while
 // drawing, the main thread's and the raster threads', and on two cores the least time
 // that CPU allows two raster threads.
@@ -108,7 +108,7 @@ double OtherThreadsCpuMs() {
 struct TSheetRun {
   double draw_ms = 0;    // the cell loop, until every cell is drawn
   double output_ms = 0;  // grab, key-out and PNG
-  double lines = 0;      // lines drawn (the first passes left out are not counted)
+  double lines = 0;      // lines drawn (those left out off-screen are not counted)
   // CPU while drawing: the main thread's (sprites, the 2D front end, recording) and the
   // raster threads'.
   double main_cpu_ms = 0;
@@ -121,7 +121,7 @@ double MainThreadCpuMs() {
   return now.tv_sec * 1000.0 + now.tv_nsec / 1e6;
 }
 
-TSheetRun OffScreenSheet(int side, int sprite, int seed, int threads, bool both_passes) {
+TSheetRun OffScreenSheet(int side, int sprite, int seed, int threads, bool every_line) {
   TSheetRun run;
   SetSoftVex2DThreads(threads);
   SetPngThreads(threads);  // as the program sets both from Threads
@@ -134,7 +134,7 @@ TSheetRun OffScreenSheet(int side, int sprite, int seed, int threads, bool both_
   SeedRandom(seed);
   for (int i = 0; i < 101; ++i) RandomReal(0, 10);
   sprite_boundary_sleep = CountedPause;
-  sprite_hidden_pass_skipped = !both_passes;
+  sprite_hidden_lines_skipped = !every_line;
   const auto start = Clock::now();
   // Note: no thread ends while the sheet is drawn, so the difference of the sums is the
   // drawing's.
@@ -154,7 +154,7 @@ TSheetRun OffScreenSheet(int side, int sprite, int seed, int threads, bool both_
       ResetDrawState();
       SpriteShape shape;
       DrawSprite(shape);
-      run.lines += (both_passes ? 2.0 : 1.0) * 3601 * (shape.ring_count - 1) * 4;
+      run.lines += shape.lines_drawn;
       SetViewport(0, 0, sheet_width, sheet_height);
       SetOrigin(0, 0);
       Flip(0);
@@ -167,7 +167,7 @@ TSheetRun OffScreenSheet(int side, int sprite, int seed, int threads, bool both_
   const auto output_start = Clock::now();
   WriteSheetOutput();
   run.output_ms = Since(output_start);
-  sprite_hidden_pass_skipped = false;
+  sprite_hidden_lines_skipped = false;
   CloseOpenedGraphics();
   return run;
 }
@@ -188,7 +188,7 @@ void PrintThreadsTable(int seed) {
       const char* name;
       int threads;
       bool both;
-    } rows[] = {{"1, both passes (before)", 1, true},
+    } rows[] = {{"1, every line (before)", 1, true},
                 {"1", 1, false},
                 {"2", 2, false},
                 {"all (0)", 0, false}};
@@ -256,7 +256,7 @@ int main(int argc, char** argv) {
   sprite_boundary_sleep = watched ? TimedPause : CountedPause;
   // As the program draws: off-screen it leaves out the first pass of each sprite, which
   // the second paints over (and which asks for no Escape key).
-  sprite_hidden_pass_skipped = !watched;
+  sprite_hidden_lines_skipped = !watched;
   const long long passes_drawn = watched ? 2 : 1;
   InsertHook(FlipHookId, CountFlip, nullptr, 0);
 
@@ -295,7 +295,7 @@ int main(int argc, char** argv) {
   }
   const int progress_flips = flips - cells_across * cells_down;
   const double sheet_ms = Since(sheet_start);
-  sprite_hidden_pass_skipped = false;
+  sprite_hidden_lines_skipped = false;
   const TSoftVex2DStats soft = SoftVex2DStats();
 
   const auto output_start = Clock::now();

@@ -1,12 +1,16 @@
-// Sheets drawn off-screen by several threads, and without the first pass that the second
-// paints over: the files must be byte for byte those of one thread drawing both passes,
+// Sheets drawn off-screen by several threads, and without the lines that later ones paint
+// over: the files must be byte for byte those of one thread drawing both passes,
 // for sheets made to find the seams (wide lines at the edges of tiny cells, strips outside
 // the grid, cells of one pixel, a sprite larger than the sheet, every scaling, atlases and
 // sprite files).
 #include <gtest/gtest.h>
 
+#include <algorithm>  // for std::equal
+#include <array>
 #include <cstdlib>  // for unsetenv
+#include <cstring>  // for std::memcpy
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,7 +39,7 @@ class ThreadedSheets : public ::testing::Test {
   void SetUp() override { SelectGraphicsDriver(SoftVex2DDriver(), GRAPHICS_BACKBUFFER); }
   void TearDown() override {
     SetSoftVex2DThreads(0);
-    sprite_hidden_pass_skipped = false;
+    sprite_hidden_lines_skipped = false;
   }
 };
 
@@ -84,9 +88,9 @@ TEST_F(ThreadedSheets, AnyNumberOfThreadsWritesTheFilesOfOne) {
 }
 
 // A sheet of `across` x `down` cells of the given size from `seed`, drawn off-screen with
-// or without the first pass, read back.
+// or without the lines nobody sees, read back.
 Ref<TPixmap> SheetPixels(int cell_w, int cell_h, int across, int down, int seed,
-                         bool skip_first_pass) {
+                         bool skip_hidden_lines) {
   Ref<TGraphics> context = CreateGraphics(cell_w * across + 3, cell_h * down + 2, 0, 0, 0);
   if (!context) return nullptr;
   SetGraphics(context);
@@ -97,7 +101,7 @@ Ref<TPixmap> SheetPixels(int cell_w, int cell_h, int across, int down, int seed,
   cells_across = across;
   cells_down = down;
   hue_counter = 0;
-  sprite_hidden_pass_skipped = skip_first_pass;
+  sprite_hidden_lines_skipped = skip_hidden_lines;
   void (*saved_pause)(int) = sprite_boundary_sleep;
   sprite_boundary_sleep = [](int) {};
   SeedRandom(seed);
@@ -108,7 +112,7 @@ Ref<TPixmap> SheetPixels(int cell_w, int cell_h, int across, int down, int seed,
   return sheet;
 }
 
-TEST_F(ThreadedSheets, LeavingOutTheFirstPassChangesNoPixel) {
+TEST_F(ThreadedSheets, LeavingOutHiddenLinesChangesNoPixel) {
   struct Case {
     int cell_w, cell_h, across, down, seed;
   };
@@ -134,34 +138,123 @@ TEST_F(ThreadedSheets, LeavingOutTheFirstPassChangesNoPixel) {
   }
 }
 
-TEST_F(ThreadedSheets, LeavingOutTheFirstPassDrawsHalfTheLinesAndKeepsItsPauses) {
+// A line as the driver is asked to draw it: its six arguments and its closing pixel, bit
+// for bit.
+using LineKey = std::array<uint32_t, 8>;
+
+// The lines a sprite from `seed` asks the recorder for, in order, and its lattice offset;
+// counts its flips and pauses too.
+std::vector<LineKey> SpriteLines(TRecordingDriver& recorder, int seed, bool skip,
+                                 float& lattice_offset, int& flips, int& pauses) {
+  static int pause_count = 0;
+  void (*saved_pause)(int) = sprite_boundary_sleep;
+  sprite_boundary_sleep = [](int) { ++pause_count; };
+  recorder.Clear();
+  pause_count = 0;
+  sprite_hidden_lines_skipped = skip;
+  SeedRandom(seed);
+  hue_counter = 0;
+  SpriteShape shape;
+  DrawSprite(shape);
+  sprite_boundary_sleep = saved_pause;
+  lattice_offset = shape.lattice_offset;
+  pauses = pause_count;
+  flips = 0;
+  std::vector<LineKey> lines;
+  const auto& records = recorder.records;
+  for (size_t i = 0; i < records.size(); ++i) {
+    flips += records[i].op == DrawOp::Flip;
+    if (records[i].op != DrawOp::DrawLine) continue;
+    // Every sprite line closes with its pixel, recorded right after it.
+    EXPECT_TRUE(i + 1 < records.size() && records[i + 1].op == DrawOp::Plot);
+    LineKey key{};
+    std::memcpy(key.data(), records[i].a, 6 * sizeof(float));
+    if (i + 1 < records.size()) std::memcpy(key.data() + 6, records[i + 1].a, 2 * sizeof(float));
+    lines.push_back(key);
+  }
+  EXPECT_EQ(static_cast<size_t>(shape.lines_drawn), lines.size());
+  return lines;
+}
+
+// Off-screen a sprite draws its second pass only, and of that pass leaves out each line
+// that the pass draws again later with the same ends: what is left is in the same order,
+// and the pauses and presentations are all still there. Straight lines come back this way
+// at every lattice offset, so each offset must save lines.
+TEST_F(ThreadedSheets, LeavingOutHiddenLinesKeepsThePausesAndLeavesOutOnlyLinesDrawnAgain) {
   TRecordingDriver recorder;
   SelectGraphicsDriver(&recorder, GRAPHICS_BACKBUFFER);
   Ref<TGraphics> context = CreateGraphics(64, 64, 0, 0, 0);
   SetGraphics(context);
-  static int pauses = 0;
-  void (*saved_pause)(int) = sprite_boundary_sleep;
-  sprite_boundary_sleep = [](int) { ++pauses; };
-  int lines[2] = {}, flips[2] = {}, pause_count[2] = {};
-  for (const bool skip : {false, true}) {
-    recorder.Clear();
-    pauses = 0;
-    sprite_hidden_pass_skipped = skip;
-    SeedRandom(77);
-    hue_counter = 0;
-    DrawSprite();
-    for (const DrawRecord& record : recorder.records) {
-      lines[skip] += record.op == DrawOp::DrawLine;
-      flips[skip] += record.op == DrawOp::Flip;
+  std::set<float> offsets_seen;
+  for (int seed = 1; seed < 200 && offsets_seen.size() < 6; ++seed) {
+    float offset = 0, offset_again = 0;
+    int flips[2] = {}, pauses[2] = {};
+    const std::vector<LineKey> all = SpriteLines(recorder, seed, false, offset, flips[0], pauses[0]);
+    const std::vector<LineKey> kept =
+        SpriteLines(recorder, seed, true, offset_again, flips[1], pauses[1]);
+    if (!offsets_seen.insert(offset).second) continue;
+    ASSERT_EQ(offset_again, offset);
+    EXPECT_EQ(flips[1], flips[0]);
+    EXPECT_EQ(pauses[1], pauses[0]);
+    // The first half is the first pass, drawn again line for line by the second.
+    ASSERT_EQ(all.size() % 2, 0u);
+    const size_t pass = all.size() / 2;
+    ASSERT_TRUE(std::equal(all.begin(), all.begin() + pass, all.begin() + pass));
+    std::map<LineKey, size_t> last_drawn;
+    for (size_t i = pass; i < all.size(); ++i) last_drawn[all[i]] = i;
+    // Matched from the end, so that of two equal lines the later one is taken as kept.
+    size_t k = kept.size(), left_out = 0;
+    for (size_t i = all.size(); i-- > pass;) {
+      if (k > 0 && kept[k - 1] == all[i]) {
+        --k;
+        continue;
+      }
+      ++left_out;
+      EXPECT_GT(last_drawn[all[i]], i) << "a line left out is never drawn again, offset "
+                                       << offset << ", line " << i - pass;
     }
-    pause_count[skip] = pauses;
+    EXPECT_EQ(k, 0u) << "the lines kept are not in the second pass's order";
+    EXPECT_GT(left_out * 6, pass) << "offset " << offset;
   }
-  sprite_boundary_sleep = saved_pause;
+  EXPECT_EQ(offsets_seen.size(), 6u);
   SetGraphics(nullptr);
-  EXPECT_GT(lines[0], 0);
-  EXPECT_EQ(lines[1] * 2, lines[0]);
-  EXPECT_EQ(flips[1], flips[0]);
-  EXPECT_EQ(pause_count[1], pause_count[0]);
+}
+
+// One sprite of every lattice offset, drawn by the software renderer with and without
+// the lines nobody sees: not a pixel differs.
+TEST_F(ThreadedSheets, LeavingOutHiddenLinesChangesNoPixelAtAnyLatticeOffset) {
+  SetSoftVex2DThreads(1);
+  std::set<float> offsets_seen;
+  for (int seed = 1; seed < 200 && offsets_seen.size() < 6; ++seed) {
+    Ref<TPixmap> cells[2];
+    float offset = 0;
+    for (const bool skip : {false, true}) {
+      Ref<TGraphics> context = CreateGraphics(40, 40, 0, 0, 0);
+      ASSERT_TRUE(context);
+      SetGraphics(context);
+      cell_width = cell_height = 40;
+      ResetDrawState();
+      void (*saved_pause)(int) = sprite_boundary_sleep;
+      sprite_boundary_sleep = [](int) {};
+      sprite_hidden_lines_skipped = skip;
+      SeedRandom(seed);
+      hue_counter = 0;
+      SpriteShape shape;
+      DrawSprite(shape);
+      sprite_boundary_sleep = saved_pause;
+      offset = shape.lattice_offset;
+      cells[skip] = GrabPixmap(0, 0, 40, 40);
+      SetGraphics(nullptr);
+    }
+    if (!offsets_seen.insert(offset).second) continue;
+    ASSERT_TRUE(cells[0] && cells[1]);
+    int differing = 0;
+    for (int y = 0; y < 40; ++y) {
+      for (int x = 0; x < 40; ++x) differing += cells[0]->ReadPixel(x, y) != cells[1]->ReadPixel(x, y);
+    }
+    EXPECT_EQ(differing, 0) << "lattice offset " << offset << ", seed " << seed;
+  }
+  EXPECT_EQ(offsets_seen.size(), 6u);
 }
 
 }  // namespace
