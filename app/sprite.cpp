@@ -174,6 +174,20 @@ double SweepTheta(const SpriteShape& shape, float sweep_step) {
 // Whole tenths of a degree nearest to `degrees`.
 int Tenths(double degrees) { return static_cast<int>(std::lround(degrees * 10)); }
 
+// The colour of a ring's lines: its shade and brightness on the base colour.
+struct TRingColour {
+  int red, green, blue;
+};
+
+TRingColour RingColour(const SpriteShape& shape, int ring, float ring_brightness) {
+  const double shade = shape.ring_shade[ring];
+  const double brightness = ring_brightness;
+  const double red = static_cast<float>(double{shape.base_red} * shade * brightness);
+  const double green = static_cast<float>(double{shape.base_green} * shade * brightness);
+  const double blue = double{shape.base_blue} * shade * brightness;  // full precision
+  return {int(ClampColour(red)), int(ClampColour(green)), int(ClampColour(blue))};
+}
+
 // The cosines of the twisted ends of one step's lines for one twist.
 struct TwistedCosines {
   float twist;
@@ -185,6 +199,8 @@ struct TwistedCosines {
 int Sweep(const SpriteShape& shape) {
   int lines = 0;
   float ring_brightness[kMaxRings + 1] = {};
+  // Each ring's colour changes only with its brightness, at the facet boundaries.
+  TRingColour ring_colour[kMaxRings + 1] = {};
   const int segments = shape.ring_count - 1;
   const int half = cell_width / 2;
   const double facet_step = shape.facet_step;
@@ -217,6 +233,7 @@ int Sweep(const SpriteShape& shape) {
         Flip(0);
         for (int j = 1; j <= segments; ++j) {
           ring_brightness[j] = static_cast<float>(RandomReal(kBrightnessMin, kBrightnessMax));
+          ring_colour[j] = RingColour(shape, j, ring_brightness[j]);
         }
       }
       if (!lines_drawn) continue;
@@ -241,12 +258,8 @@ int Sweep(const SpriteShape& shape) {
       int twists_known = 0;
 
       for (int j = 1; j <= segments; ++j) {
-        const double shade = shape.ring_shade[j];
-        const double brightness = ring_brightness[j];
-        const double red = static_cast<float>(double{shape.base_red} * shade * brightness);
-        const double green = static_cast<float>(double{shape.base_green} * shade * brightness);
-        const double blue = double{shape.base_blue} * shade * brightness;  // full precision
-        SetColor(int(ClampColour(red)), int(ClampColour(green)), int(ClampColour(blue)));
+        const TRingColour& colour = ring_colour[j];
+        SetColor(colour.red, colour.green, colour.blue);
 
         SetAlpha(kLineAlpha);
         if (boundary) SetAlpha(kBoundaryAlpha);
