@@ -8,7 +8,7 @@
 
 #include <bitset>
 #include <chrono>
-#include <cmath>  // for std::sin, std::cos, std::fmod, std::lround, std::nan
+#include <cmath>  // for std::sin, std::cos, std::floor, std::lround, std::nan
 #include <thread>  // for sleep_until
 
 #include "draw2d/draw2d.h"
@@ -208,11 +208,15 @@ int Sweep(const SpriteShape& shape) {
   int twist_tenths[kMaxRings + 1] = {};
   for (int j = 1; j <= segments; ++j) twist_tenths[j] = Tenths(shape.ring_twist[j]);
   sweep_cosines.Clear();
-  // The facet boundaries, the same in both passes. The remainder is exact (fmod), so only
-  // whole multiples of the facet width count.
+  // The facet boundaries, the same in both passes: the steps whose remainder by the facet
+  // width is exactly 0, that is the whole multiples of the width that are whole steps.
+  // Note: a multiple of the width (a float) by a count of at most 16 is exact in double,
+  // so the steps are those an exact remainder (fmod) of every step would pick.
   std::bitset<kSweepSteps + 1> boundaries;
-  for (int step = 0; step <= kSweepSteps; ++step) {
-    boundaries[step] = std::fmod(double(step), facet_step) == 0;
+  if (facet_step > 0) {
+    for (double multiple = 0; multiple <= kSweepSteps; multiple += facet_step) {
+      if (multiple == std::floor(multiple)) boundaries[static_cast<int>(multiple)] = true;
+    }
   }
 
   for (int pass = 0; pass < 2; ++pass) {

@@ -353,6 +353,30 @@ TEST_F(SpriteTest, FacetBoundariesPauseAndPresentAndDrawBolderLines) {
   }
 }
 
+// Every facet count pauses and presents at exactly the steps whose remainder by its facet
+// width is 0, in each pass.
+TEST_F(SpriteTest, EveryFacetCountHasItsBoundariesWhereTheExactRemainderIsZero) {
+  for (int facets = 8; facets <= 16; ++facets) {
+    SeedRandom(FindSeed(facets, 0));
+    recorder->Clear();
+    pauses = 0;
+    SpriteShape shape;
+    DrawSprite(shape);
+    ASSERT_EQ(shape.facet_count, facets);
+    std::vector<size_t> expected;
+    const size_t per_step = 4 * (shape.ring_count - 1);
+    for (int pass = 0; pass < 2; ++pass) {
+      for (int step = 0; step <= 3600; ++step) {
+        if (std::fmod(double(step), double{shape.facet_step}) == 0) {
+          expected.push_back((pass * 3601 + step) * per_step);
+        }
+      }
+    }
+    EXPECT_EQ(ReadLog(*recorder).flips_at, expected) << facets << " facets";
+    EXPECT_EQ(pauses, static_cast<int>(expected.size())) << facets << " facets";
+  }
+}
+
 TEST_F(SpriteTest, ElevenFacetsGiveASingleBoundaryPerPass) {
   SeedRandom(FindSeed(11, 0));
   SpriteShape shape;
