@@ -198,8 +198,7 @@ struct TwistedCosines {
 // The two sweeps of 3601 steps with their facet boundaries; returns the lines drawn.
 int Sweep(const SpriteShape& shape) {
   int lines = 0;
-  float ring_brightness[kMaxRings + 1] = {};
-  // Each ring's colour changes only with its brightness, at the facet boundaries.
+  // Each ring's colour changes only with its brightness, drawn at the facet boundaries.
   TRingColour ring_colour[kMaxRings + 1] = {};
   const int segments = shape.ring_count - 1;
   const int half = cell_width / 2;
@@ -236,8 +235,9 @@ int Sweep(const SpriteShape& shape) {
         sprite_boundary_sleep(kBoundarySleepMillis);
         Flip(0);
         for (int j = 1; j <= segments; ++j) {
-          ring_brightness[j] = static_cast<float>(RandomReal(kBrightnessMin, kBrightnessMax));
-          ring_colour[j] = RingColour(shape, j, ring_brightness[j]);
+          const float brightness =
+              static_cast<float>(RandomReal(kBrightnessMin, kBrightnessMax));
+          ring_colour[j] = RingColour(shape, j, brightness);
         }
       }
       if (!lines_drawn) continue;
