@@ -112,6 +112,15 @@ Ref<TPixmap> SheetPixels(int cell_w, int cell_h, int across, int down, int seed,
   return sheet;
 }
 
+// How many pixels of two pixmaps of one size differ.
+int DifferingPixels(TPixmap& a, TPixmap& b) {
+  int differing = 0;
+  for (int y = 0; y < a.height; ++y) {
+    for (int x = 0; x < a.width; ++x) differing += a.ReadPixel(x, y) != b.ReadPixel(x, y);
+  }
+  return differing;
+}
+
 TEST_F(ThreadedSheets, LeavingOutHiddenLinesChangesNoPixel) {
   struct Case {
     int cell_w, cell_h, across, down, seed;
@@ -130,11 +139,8 @@ TEST_F(ThreadedSheets, LeavingOutHiddenLinesChangesNoPixel) {
     ASSERT_TRUE(both && second);
     // The first pass's random draws still happen: the next sprite is the same either way.
     EXPECT_EQ(CurrentRandomSeed(), state_after_both);
-    int differing = 0;
-    for (int y = 0; y < both->height; ++y) {
-      for (int x = 0; x < both->width; ++x) differing += both->ReadPixel(x, y) != second->ReadPixel(x, y);
-    }
-    EXPECT_EQ(differing, 0) << c.cell_w << " x " << c.cell_h << " cells, seed " << c.seed;
+    EXPECT_EQ(DifferingPixels(*both, *second), 0)
+        << c.cell_w << " x " << c.cell_h << " cells, seed " << c.seed;
   }
 }
 
@@ -142,14 +148,12 @@ TEST_F(ThreadedSheets, LeavingOutHiddenLinesChangesNoPixel) {
 // for bit.
 using LineKey = std::array<uint32_t, 8>;
 
-// The lines a sprite from `seed` asks the recorder for, in order, and its lattice offset;
-// counts its flips and pauses too.
-std::vector<LineKey> SpriteLines(TRecordingDriver& recorder, int seed, bool skip,
-                                 float& lattice_offset, int& flips, int& pauses) {
+// Draws the sprite of `seed` into the current context, with or without the lines nobody
+// sees, and counts its pauses.
+SpriteShape DrawSeededSprite(int seed, bool skip, int& pauses) {
   static int pause_count = 0;
   void (*saved_pause)(int) = sprite_boundary_sleep;
   sprite_boundary_sleep = [](int) { ++pause_count; };
-  recorder.Clear();
   pause_count = 0;
   sprite_hidden_lines_skipped = skip;
   SeedRandom(seed);
@@ -157,8 +161,17 @@ std::vector<LineKey> SpriteLines(TRecordingDriver& recorder, int seed, bool skip
   SpriteShape shape;
   DrawSprite(shape);
   sprite_boundary_sleep = saved_pause;
-  lattice_offset = shape.lattice_offset;
   pauses = pause_count;
+  return shape;
+}
+
+// The lines a sprite from `seed` asks the recorder for, in order, and its lattice offset;
+// counts its flips and pauses too.
+std::vector<LineKey> SpriteLines(TRecordingDriver& recorder, int seed, bool skip,
+                                 float& lattice_offset, int& flips, int& pauses) {
+  recorder.Clear();
+  const SpriteShape shape = DrawSeededSprite(seed, skip, pauses);
+  lattice_offset = shape.lattice_offset;
   flips = 0;
   std::vector<LineKey> lines;
   const auto& records = recorder.records;
@@ -234,25 +247,15 @@ TEST_F(ThreadedSheets, LeavingOutHiddenLinesChangesNoPixelAtAnyLatticeOffset) {
       SetGraphics(context);
       cell_width = cell_height = 40;
       ResetDrawState();
-      void (*saved_pause)(int) = sprite_boundary_sleep;
-      sprite_boundary_sleep = [](int) {};
-      sprite_hidden_lines_skipped = skip;
-      SeedRandom(seed);
-      hue_counter = 0;
-      SpriteShape shape;
-      DrawSprite(shape);
-      sprite_boundary_sleep = saved_pause;
-      offset = shape.lattice_offset;
+      int pauses = 0;
+      offset = DrawSeededSprite(seed, skip, pauses).lattice_offset;
       cells[skip] = GrabPixmap(0, 0, 40, 40);
       SetGraphics(nullptr);
     }
     if (!offsets_seen.insert(offset).second) continue;
     ASSERT_TRUE(cells[0] && cells[1]);
-    int differing = 0;
-    for (int y = 0; y < 40; ++y) {
-      for (int x = 0; x < 40; ++x) differing += cells[0]->ReadPixel(x, y) != cells[1]->ReadPixel(x, y);
-    }
-    EXPECT_EQ(differing, 0) << "lattice offset " << offset << ", seed " << seed;
+    EXPECT_EQ(DifferingPixels(*cells[0], *cells[1]), 0)
+        << "lattice offset " << offset << ", seed " << seed;
   }
   EXPECT_EQ(offsets_seen.size(), 6u);
 }
