@@ -1,6 +1,8 @@
 // Program flow through the recording 2D driver: the order of operations per cell, the grid
 // and its strips, the seeding with the warm-up draws, the refusal of unusable settings before
 // any window, the closing message drawn after the grab, and the no-display line.
+#include <fcntl.h>         // for O_WRONLY
+#include <spawn.h>         // for posix_spawn: a fresh copy of the test program
 #include <sys/resource.h>  // for setrlimit: a child with little memory to spare
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +11,9 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>  // for std::find, std::find_if
+#include <cstdio>     // for std::sscanf
+#include <cstdlib>    // for std::getenv
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -295,35 +300,77 @@ TEST_F(SheetBuilderTest, ClosingMessageSitsFourteenPixelsAboveTheBottomAfterTheG
   EXPECT_LT(Find(DrawOp::Flip, glyph), records.size());
 }
 
-// Runs the program body in a child whose address space may grow by only `headroom_mib`
-// beyond what it holds when it starts. Returns the body's status, plus 10 when the closing
-// message was drawn after the grab, or -1 when the child did not end normally (an abort).
-int RunWithLittleMemory(long headroom_mib, const TRecordingDriver* recorder,
-                        std::string& messages) {
-  int err[2];
-  if (pipe(err) != 0) return -2;
-  const pid_t child = fork();
-  if (child == 0) {
-    close(err[0]);
-    dup2(err[1], 2);
-    long size_kib = 0;
+// The test that runs the program body with little memory, and the variable that makes a
+// copy of the test program run that body: "<headroom in MiB> <folder>".
+constexpr char kLittleMemoryTest[] =
+    "SheetBuilderTest.RunningOutOfMemoryInTheOutputStepCostsOnlyTheFilesItCannotMake";
+constexpr char kLittleMemoryVariable[] = "SHEETBUILDER_TEST_LITTLE_MEMORY";
+
+// In the copy of the test program: runs the program body in `folder` with an address space
+// that may grow by only `headroom_mib` beyond what it holds now, and ends with the body's
+// status plus 10 when the closing message was drawn after the grab. The copy's own scratch
+// folder goes first, as the copy ends without cleaning up.
+[[noreturn]] void RunBodyWithLittleMemory(const char* request, const TRecordingDriver* recorder,
+                                          const std::filesystem::path& own_scratch) {
+  long headroom_mib = 0;
+  char folder[4096] = {};
+  if (std::sscanf(request, "%ld %4095[^\n]", &headroom_mib, folder) != 2 || chdir(folder) != 0) {
+    _exit(98);
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(own_scratch, ignored);
+  long size_kib = 0;
+  {
     std::ifstream status("/proc/self/status");
     for (std::string word; status >> word;) {
       if (word == "VmSize:") status >> size_kib;
     }
-    const rlim_t limit = static_cast<rlim_t>(size_kib + headroom_mib * 1024) * 1024;
-    rlimit cap{limit, limit};
-    if (size_kib == 0 || setrlimit(RLIMIT_AS, &cap) != 0) _exit(99);
-    const int result = RunSheetBuilder();
-    const auto& records = recorder->records;
-    bool grabbed = false, drawn = false;
-    for (const DrawRecord& record : records) {
-      grabbed = grabbed || record.op == DrawOp::GrabPixmap;
-      drawn = drawn || (grabbed && record.op == DrawOp::FrameDraw);
-    }
-    _exit(result + (drawn ? 10 : 0));
   }
+  const rlim_t limit = static_cast<rlim_t>(size_kib + headroom_mib * 1024) * 1024;
+  rlimit cap{limit, limit};
+  if (size_kib == 0 || setrlimit(RLIMIT_AS, &cap) != 0) _exit(99);
+  const int result = RunSheetBuilder();
+  bool grabbed = false, drawn = false;
+  for (const DrawRecord& record : recorder->records) {
+    grabbed = grabbed || record.op == DrawOp::GrabPixmap;
+    drawn = drawn || (grabbed && record.op == DrawOp::FrameDraw);
+  }
+  _exit(result + (drawn ? 10 : 0));
+}
+
+// Runs the program body in the current folder in a fresh copy of this test program (see
+// RunBodyWithLittleMemory), so that nothing earlier tests left in this process (freed heap
+// the body could reuse, threads held at a fork) changes what fits. Returns the body's
+// status, plus 10 when the closing message was drawn after the grab, or -1 when the copy
+// did not end normally; `messages` gets what it wrote on the error output.
+int RunWithLittleMemory(long headroom_mib, std::string& messages) {
+  int err[2];
+  if (pipe(err) != 0) return -2;
+  std::string request = kLittleMemoryVariable;
+  request.append("=").append(std::to_string(headroom_mib)).append(" ");
+  request.append(std::filesystem::current_path().string());
+  std::vector<char*> environment;
+  for (char** variable = environ; *variable; ++variable) environment.push_back(*variable);
+  environment.push_back(const_cast<char*>(request.c_str()));
+  environment.push_back(nullptr);
+  const std::string filter = std::string("--gtest_filter=") + kLittleMemoryTest;
+  char* arguments[] = {const_cast<char*>("test_app"), const_cast<char*>(filter.c_str()),
+                       nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addclose(&actions, err[0]);
+  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  posix_spawn_file_actions_addclose(&actions, err[1]);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  pid_t child = 0;
+  const int spawned = posix_spawn(&child, "/proc/self/exe", &actions, nullptr, arguments,
+                                  environment.data());
+  posix_spawn_file_actions_destroy(&actions);
   close(err[1]);
+  if (spawned != 0) {
+    close(err[0]);
+    return -2;
+  }
   char buffer[512];
   for (ssize_t n; (n = read(err[0], buffer, sizeof(buffer))) > 0;) messages.append(buffer, n);
   close(err[0]);
@@ -336,12 +383,15 @@ TEST_F(SheetBuilderTest, RunningOutOfMemoryInTheOutputStepCostsOnlyTheFilesItCan
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "the sanitizer reserves the address space this test limits";
 #endif
+  if (const char* request = std::getenv(kLittleMemoryVariable)) {
+    RunBodyWithLittleMemory(request, recorder, dir.path);
+  }
   {
     SCOPED_TRACE("no memory for the quadrupled copy: the others are written");
     // The grab (16 MiB) and the doubled copy (64 MiB) fit; the quadrupled one (256 MiB) not.
     dir.Write("settings.ini", "Sheet Width=2048\nSheet Height=2048\nSize=2048\nMake=grow\n");
     std::string messages;
-    EXPECT_EQ(RunWithLittleMemory(160, recorder, messages), 11) << messages;
+    EXPECT_EQ(RunWithLittleMemory(160, messages), 11) << messages;
     // Its line, and the recording driver's run without a display names the files written.
     EXPECT_EQ(std::count(messages.begin(), messages.end(), '\n'), 2) << messages;
     EXPECT_NE(messages.find("\"Out-hd2.png\""), std::string::npos) << messages;
@@ -356,7 +406,7 @@ TEST_F(SheetBuilderTest, RunningOutOfMemoryInTheOutputStepCostsOnlyTheFilesItCan
     // No cell (the sprite is larger than the sheet), so only the grab needs memory.
     empty.Write("settings.ini", "Sheet Width=2048\nSheet Height=2048\nSize=4096\nMake=grow\n");
     std::string messages;
-    EXPECT_EQ(RunWithLittleMemory(8, recorder, messages), 11) << messages;
+    EXPECT_EQ(RunWithLittleMemory(8, messages), 11) << messages;
     EXPECT_EQ(std::count(messages.begin(), messages.end(), '\n'), 3 + 1) << messages;
     for (const char* name : {"\"Out.png\"", "\"Out-hd.png\"", "\"Out-hd2.png\""}) {
       EXPECT_NE(messages.find(name), std::string::npos) << messages;
@@ -369,7 +419,7 @@ TEST_F(SheetBuilderTest, RunningOutOfMemoryInTheOutputStepCostsOnlyTheFilesItCan
     shrink.Write("settings.ini", "Sheet Width=2048\nSheet Height=2048\nSize=4096\nMake=shrink\n");
     std::string messages;
     // The grab fits, a resized copy (its own 4 MiB plus the resampling rows) not.
-    EXPECT_EQ(RunWithLittleMemory(18, recorder, messages), 11) << messages;
+    EXPECT_EQ(RunWithLittleMemory(18, messages), 11) << messages;
     EXPECT_NE(messages.find("\"Out-hd.png\""), std::string::npos) << messages;
     EXPECT_EQ(ReadPngHeader(shrink / "Out-hd2.png").width, 2048u);
   }
