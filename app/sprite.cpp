@@ -248,7 +248,8 @@ int Sweep(const SpriteShape& shape) {
       // painted over pixel for pixel. With no lattice offset the straight lattice line is
       // the straight ring line, drawn right after it. With one, the straight lattice line is
       // the straight ring line of the step that many tenths on, when that step's angle is
-      // exactly this lattice angle (the same cosine, so the same ends).
+      // exactly this lattice angle (the same cosine, so the same ends); with an offset no
+      // straight ring line is left out, so that one is drawn.
       const bool ring_straight_redrawn = redrawn_left_out && lattice == theta;
       const bool lattice_straight_redrawn =
           redrawn_left_out && lattice_tenths > 0 && step + lattice_tenths <= kSweepSteps &&
