@@ -202,7 +202,8 @@ TEST_F(ThreadedSheets, LeavingOutHiddenLinesKeepsThePausesAndLeavesOutOnlyLinesD
   for (int seed = 1; seed < 200 && offsets_seen.size() < 6; ++seed) {
     float offset = 0, offset_again = 0;
     int flips[2] = {}, pauses[2] = {};
-    const std::vector<LineKey> all = SpriteLines(recorder, seed, false, offset, flips[0], pauses[0]);
+    const std::vector<LineKey> all =
+        SpriteLines(recorder, seed, false, offset, flips[0], pauses[0]);
     const std::vector<LineKey> kept =
         SpriteLines(recorder, seed, true, offset_again, flips[1], pauses[1]);
     if (!offsets_seen.insert(offset).second) continue;
