@@ -17,6 +17,7 @@
 #include "pixmap/pixmap.h"
 #include "random/random.h"
 #include "support/environment.h"
+#include "support/pixels.h"
 
 namespace {
 
@@ -91,10 +92,7 @@ TEST_F(RendererSheet, SoftwareSheetsAreTheGLDriversPixelForPixel) {
     Ref<TPixmap> soft = Sheet(SoftVex2DDriver(), seed);
     ASSERT_TRUE(gl);
     ASSERT_TRUE(soft);
-    int same = 0;
-    for (int y = 0; y < 128; ++y) {
-      for (int x = 0; x < 192; ++x) same += gl->ReadPixel(x, y) == soft->ReadPixel(x, y);
-    }
+    const int same = 192 * 128 - DifferingPixels(*gl, *soft);
     const double share = same / (192.0 * 128.0);
     RecordProperty("identical_share_seed_" + std::to_string(seed), std::to_string(share));
     EXPECT_GE(share, 0.999);

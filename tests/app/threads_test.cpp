@@ -26,6 +26,7 @@
 #include "pixmap/pixmap.h"
 #include "random/random.h"
 #include "support/environment.h"
+#include "support/pixels.h"
 
 namespace {
 
@@ -110,15 +111,6 @@ Ref<TPixmap> SheetPixels(int cell_w, int cell_h, int across, int down, int seed,
   Ref<TPixmap> sheet = GrabPixmap(0, 0, sheet_width, sheet_height);
   SetGraphics(nullptr);
   return sheet;
-}
-
-// How many pixels of two pixmaps of one size differ.
-int DifferingPixels(TPixmap& a, TPixmap& b) {
-  int differing = 0;
-  for (int y = 0; y < a.height; ++y) {
-    for (int x = 0; x < a.width; ++x) differing += a.ReadPixel(x, y) != b.ReadPixel(x, y);
-  }
-  return differing;
 }
 
 TEST_F(ThreadedSheets, LeavingOutHiddenLinesChangesNoPixel) {

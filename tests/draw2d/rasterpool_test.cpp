@@ -13,6 +13,7 @@
 #include "draw2d/soft/softvex2d.h"
 #include "graphics/graphics.h"
 #include "support/environment.h"
+#include "support/pixels.h"
 
 namespace {
 
@@ -65,11 +66,8 @@ TEST(RasterPool, OverlappingViewportsLandInTheOrderTheyWereDrawn) {
     for (const int threads : {2, 7}) {
       const Ref<TPixmap> many = Mess(threads, seed);
       ASSERT_TRUE(many);
-      int differing = 0;
-      for (int y = 0; y < kSide; ++y) {
-        for (int x = 0; x < kSide; ++x) differing += one->ReadPixel(x, y) != many->ReadPixel(x, y);
-      }
-      EXPECT_EQ(differing, 0) << "seed " << seed << ", " << threads << " threads";
+      EXPECT_EQ(DifferingPixels(*one, *many), 0) << "seed " << seed << ", " << threads
+                                                 << " threads";
     }
   }
 }
