@@ -2,8 +2,9 @@
 // with either renderer, in a window or without a display, and prints its wall time beside
 // the floor that the program's own rules impose on a watched sheet: 2 ms of sleep at every
 // facet boundary, and each cell's presentation paced to 60 Hz (a cell never takes less than
-// a frame). Without a display the program skips both, and the first pass of each sprite
-// (the second paints over it), so there the floor is only a yardstick.
+// a frame). Without a display the program skips both, and the lines of each sprite that
+// later ones paint over (its whole first pass among them), so there the floor is only a
+// yardstick.
 // The time is split into drawing, presenting, polling and output. Pauses and cell
 // presentations are timed where they happen; the progress presentations and Escape queries
 // inside DrawSprite cannot be timed without touching its per-line path, so they are counted
@@ -187,15 +188,15 @@ void PrintThreadsTable(int seed) {
     const struct {
       const char* name;
       int threads;
-      bool both;
+      bool every_line;
     } rows[] = {{"1, every line (before)", 1, true},
                 {"1", 1, false},
                 {"2", 2, false},
                 {"all (0)", 0, false}};
     for (const auto& row : rows) {
-      const TSheetRun run = OffScreenSheet(sheet.side, sheet.sprite, seed, row.threads, row.both);
+      const TSheetRun run = OffScreenSheet(sheet.side, sheet.sprite, seed, row.threads, row.every_line);
       const double whole = run.draw_ms + run.output_ms;
-      if (row.threads == 1 && !row.both) one_ms = whole;
+      if (row.threads == 1 && !row.every_line) one_ms = whole;
       if (row.threads == 2) two = run;
       std::printf("%-26s %-22s %10.1f %10.1f %12.1f %8s %10.1f %10.1f\n", sheet.name, row.name,
                   whole, run.draw_ms, run.lines / run.draw_ms / 1000.0,
@@ -254,8 +255,8 @@ int main(int argc, char** argv) {
   for (int i = 0; i < 101; ++i) RandomReal(0, 10);
   // Watched, the pauses are slept; unwatched, the program skips them and they are counted.
   sprite_boundary_sleep = watched ? TimedPause : CountedPause;
-  // As the program draws: off-screen it leaves out the first pass of each sprite, which
-  // the second paints over (and which asks for no Escape key).
+  // As the program draws: off-screen it leaves out the lines that later ones paint over,
+  // the whole first pass among them (which then asks for no Escape key).
   sprite_hidden_lines_skipped = !watched;
   const long long passes_drawn = watched ? 2 : 1;
   InsertHook(FlipHookId, CountFlip, nullptr, 0);
