@@ -194,7 +194,8 @@ void PrintThreadsTable(int seed) {
                 {"2", 2, false},
                 {"all (0)", 0, false}};
     for (const auto& row : rows) {
-      const TSheetRun run = OffScreenSheet(sheet.side, sheet.sprite, seed, row.threads, row.every_line);
+      const TSheetRun run =
+          OffScreenSheet(sheet.side, sheet.sprite, seed, row.threads, row.every_line);
       const double whole = run.draw_ms + run.output_ms;
       if (row.threads == 1 && !row.every_line) one_ms = whole;
       if (row.threads == 2) two = run;
